@@ -1,0 +1,4 @@
+// Export macro of the Wirelane shared library.
+#pragma once
+
+#define WIRELANE_API __attribute__((visibility("default")))
