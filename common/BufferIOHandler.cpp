@@ -1,6 +1,7 @@
 // Heap stream handler.
 #include "common/BufferIOHandler.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -66,7 +67,8 @@ char* BufferIOHandler::LoadFile(const char* name, int* size) {
   corvane::FileHandle file(name);
   if (!file.IsOpen()) return nullptr;
   const long long file_size = file.Size();
-  if (file_size < 0) return nullptr;
+  // The loaded size is reported as an int.
+  if (file_size < 0 || file_size > INT_MAX) return nullptr;
 
   const size_t old_length = content_.size();
   try {

@@ -31,7 +31,8 @@ class CORVANE_COMMON_API BufferIOHandler : public IOHandler {
   int Allocate(int size) override;
   // Appends the whole file in one read. Returns the address of the first
   // loaded byte with *size set to the bytes read; null (with *size 0) for a
-  // null or empty name, an unopenable file or exhausted memory (which prints
+  // null or empty name, an unopenable file, a file over INT_MAX bytes, or
+  // exhausted memory (which prints
   // "Memory allocation failed.\n").
   char* LoadFile(const char* name, int* size) override;
 

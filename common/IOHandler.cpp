@@ -1,6 +1,7 @@
 // Shared behaviour of the stream handlers: text writes and piecewise file loading.
 #include "common/IOHandler.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,8 +36,10 @@ char* IOHandler::LoadFile(const char* name, int* size) {
   for (;;) {
     const long got = file.Read(piece.get(), kLoadPieceSize);
     if (got <= 0) break;
+    // The size is reported as an int: a file that does not fit counts as not loaded.
     if (WriteStream(static_cast<const void*>(piece.get()), static_cast<unsigned long>(got)) <
-        static_cast<unsigned long>(got)) {
+            static_cast<unsigned long>(got) ||
+        got > INT_MAX - *size) {
       *size = 0;
       break;
     }

@@ -26,7 +26,7 @@ class CORVANE_COMMON_API IOHandler : public IOStream {
   virtual int Allocate(int size) = 0;
   // Adds the whole content of file name, read in 2 MB pieces through
   // WriteStream. *size (may not be null) is set to the bytes added, or 0 when
-  // a piece could not be stored whole. Returns GetBuffer() when *size is
+  // a piece could not be stored whole or the total passes INT_MAX. Returns GetBuffer() when *size is
   // non-zero, else null (also for a null or empty name or an unopenable file).
   virtual char* LoadFile(const char* name, int* size);
 };
