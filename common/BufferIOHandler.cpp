@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "common/FileHandle.h"
+#include "common/FileHandleInternal.h"
 
 namespace {
 constexpr size_t kLoadHeadroom = 20480;  // spare room reserved beyond a loaded file

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "common/FileHandle.h"
+#include "common/FileHandleInternal.h"
 #include "platform/SystemError.h"
 
 namespace {

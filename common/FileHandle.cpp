@@ -1,5 +1,5 @@
 // Read-only file descriptor wrapper used by the file helpers and stream handlers.
-#include "common/FileHandle.h"
+#include "common/FileHandleInternal.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "common/FileHandle.h"
+#include "common/FileHandleInternal.h"
 
 namespace {
 constexpr size_t kLoadPieceSize = 2097152;  // files are loaded 2 MB at a time
