@@ -1,6 +1,10 @@
 // Debug: levelled log lines written whole under one lock.
 #include "sealvault/Debug.h"
 
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -8,9 +12,6 @@
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <sys/time.h>
-#include <unistd.h>
-#include <sys/syscall.h>
 
 std::atomic<int> Debug::m_nDebugMode{0};
 
@@ -49,8 +50,22 @@ LogSink& Sink() {
 // keeps its own line end; one is added when it has none, so entries never merge.
 void Emit(const char* kind, const char* label, const char* tag, int line, const char* format,
           va_list args) {
-  char message[4096];
-  std::vsnprintf(message, sizeof message, format, args);
+  // Whole message bodies are traced, so the text is sized to fit, not cut.
+  char small[1024];
+  std::string large;
+  const char* message = small;
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(small, sizeof small, format != nullptr ? format : "", args);
+  if (needed >= static_cast<int>(sizeof small)) {
+    large.resize(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(large.data(), large.size(), format, again);
+    large.resize(static_cast<size_t>(needed));
+    message = large.c_str();
+  } else if (needed < 0) {
+    small[0] = '\0';
+  }
+  va_end(again);
 
   timeval now;
   gettimeofday(&now, nullptr);
@@ -62,8 +77,9 @@ void Emit(const char* kind, const char* label, const char* tag, int line, const 
   std::string entry;
   entry.reserve(std::strlen(message) + 96);
   char head[160];
-  std::snprintf(head, sizeof head, "%s.%03ld [%ld] %s ", stamp, static_cast<long>(now.tv_usec / 1000),
-                static_cast<long>(::syscall(SYS_gettid)), kind);
+  std::snprintf(head, sizeof head, "%s.%03ld [%ld] %s ", stamp,
+                static_cast<long>(now.tv_usec / 1000), static_cast<long>(::syscall(SYS_gettid)),
+                kind);
   entry += head;
   if (label != nullptr && *label != '\0') {
     entry += label;
@@ -86,13 +102,13 @@ void Emit(const char* kind, const char* label, const char* tag, int line, const 
 
 }  // namespace
 
-#define DEBUG_EMIT_IF(minimum_level, kind, tag, line)          \
-  do {                                                         \
+#define DEBUG_EMIT_IF(minimum_level, kind, tag, line)                           \
+  do {                                                                          \
     if (m_nDebugMode.load(std::memory_order_relaxed) < (minimum_level)) return; \
-    va_list args;                                              \
-    va_start(args, format);                                    \
-    Emit(kind, label_, tag, line, format, args);               \
-    va_end(args);                                              \
+    va_list args;                                                               \
+    va_start(args, format);                                                     \
+    Emit(kind, label_, tag, line, format, args);                                \
+    va_end(args);                                                               \
   } while (0)
 
 Debug::Debug(const char* label, const char*, const char*, const char*, const char*, const char*) {

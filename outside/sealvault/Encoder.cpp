@@ -1,16 +1,19 @@
 // Encoder: Base64 through OpenSSL's block coder.
 #include "sealvault/Encoder.h"
 
+#include <openssl/evp.h>
+#include <strings.h>
+
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <strings.h>
-
-#include <openssl/evp.h>
 
 namespace {
 constexpr size_t kMimeLineLength = 76;  // RFC 2045 limit for encoded lines
+// Largest input whose Base64 text length still fits the int the callers get.
+constexpr int kMaxEncodable = (INT_MAX - 4) / 4 * 3;
 
 // One Base64 line for length bytes (no padding lines, no line breaks).
 std::string EncodeBlock(const unsigned char* data, size_t length) {
@@ -19,6 +22,10 @@ std::string EncodeBlock(const unsigned char* data, size_t length) {
                                       static_cast<int>(length));
   text.resize(written > 0 ? static_cast<size_t>(written) : 0);
   return text;
+}
+bool IsBase64Char(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '/';
 }
 }  // namespace
 
@@ -32,6 +39,10 @@ const char* Encoder::Encode(const unsigned char* data, int* length) {
     if (length != nullptr) *length = 0;
     return nullptr;
   }
+  if (*length > kMaxEncodable) {
+    *length = 0;
+    return nullptr;
+  }
   result_ = EncodeBlock(data, static_cast<size_t>(*length));
   *length = static_cast<int>(result_.size());
   return result_.c_str();
@@ -43,7 +54,7 @@ const char* Encoder::EncodeFile(const char* path, int* length) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return nullptr;
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return nullptr;
+  if (in.bad() || bytes.size() > static_cast<size_t>(kMaxEncodable) / 78 * 76) return nullptr;
 
   const std::string flat =
       EncodeBlock(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
@@ -70,11 +81,18 @@ unsigned char* Encoder::Decode(const char* text, int* length) {
     compact += c;
   }
   *length = 0;
-  if (compact.size() % 4 == 1) return nullptr;
-  while (compact.size() % 4 != 0) compact += '=';
+  // EVP_DecodeBlock reads "=" inside the text as zero bits, so the alphabet
+  // and the place of the padding are checked here.
   size_t padding = 0;
-  while (padding < 2 && padding < compact.size() && compact[compact.size() - 1 - padding] == '=')
-    ++padding;
+  while (padding < compact.size() && compact[compact.size() - 1 - padding] == '=') ++padding;
+  const size_t data_chars = compact.size() - padding;
+  const size_t tail = data_chars % 4;  // characters of the last, partial group
+  if (tail == 1 || (padding > 0 && (tail == 0 || padding > 4 - tail))) return nullptr;
+  for (size_t i = 0; i < data_chars; ++i)
+    if (!IsBase64Char(compact[i])) return nullptr;
+  compact.resize(data_chars);
+  padding = (4 - data_chars % 4) % 4;
+  compact.append(padding, '=');
 
   result_.assign(compact.size() / 4 * 3 + 1, '\0');
   const int decoded = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(result_.data()),
