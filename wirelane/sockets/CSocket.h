@@ -159,6 +159,8 @@ class WIRELANE_API CSocket : public CSocketBase {
   // on != 0 routes all further WriteData output into the output handler
   // until Flush; 0 stops buffering without sending what was collected.
   void SetBufferOutput(int on) { buffering_ = on != 0 ? 1 : 0; }
+  // 1 while output is buffered (SetBufferOutput), else 0.
+  int GetBufferOutput() const { return buffering_; }
   // The collected output bytes (not terminated; length from
   // GetIOHandler()->GetLength()), or null when none. Owned by the socket.
   const char* GetOutputBuffer();
