@@ -536,3 +536,7 @@ int CSocket::ReadProxyReply(const char* proxyHost, int proxyPort) {
   }
   return 0;
 }
+
+void CSocket::SetIPAddr(const char* text) {
+  CopyText(peer_text_, sizeof peer_text_, text != nullptr ? text : "");
+}

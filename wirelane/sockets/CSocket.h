@@ -177,6 +177,9 @@ class WIRELANE_API CSocket : public CSocketBase {
   const char* GetLocalHostIp();
 
  protected:
+  // Replaces the peer's dotted address text (cut to 19 characters); for
+  // subclasses whose connections are accepted by something else.
+  void SetIPAddr(const char* text);
   // Hands length bytes to the connection in one send (or appends them to the
   // output handler while buffering). Returns the bytes taken or -1.
   virtual int WriteData(unsigned int descriptor, const char* data, unsigned int length);
