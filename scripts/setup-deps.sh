@@ -9,6 +9,7 @@ packages=(
   libssl-dev openssl zlib1g-dev libpcre2-dev uuid-dev
   libcurl4-openssl-dev libxml2-dev libxslt1-dev
   curl ca-certificates
+  nginx libhttp-parser-dev
 )
 
 missing=()
@@ -25,5 +26,15 @@ if [[ $(id -u) -ne 0 ]]; then
   as_root=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
+# Servers installed for the tests must not start as system services (they would
+# listen on every interface); the tests start their own on loopback.
+policy=/usr/sbin/policy-rc.d
+added_policy=false
+if [[ ! -e $policy ]]; then
+  printf '#!/bin/sh\nexit 101\n' | "${as_root[@]}" tee "$policy" >/dev/null
+  "${as_root[@]}" chmod +x "$policy"
+  added_policy=true
+fi
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+if $added_policy; then "${as_root[@]}" rm -f "$policy"; fi
