@@ -29,7 +29,7 @@ using sockettest::LimitWaits;
 using sockettest::LogCapture;
 
 const tlstest::Certificates& Certs() {
-  const tlstest::Certificates& certificates = tlstest::TestCertificates();
+  const tlstest::Certificates& certificates = tlstest::ChannelCertificates();
   EXPECT_TRUE(certificates.ready) << "the openssl command line could not make certificates";
   return certificates;
 }

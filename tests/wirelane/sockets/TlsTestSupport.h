@@ -112,6 +112,8 @@ leaf client "Corvane Test Client" client_ext ca
 leaf wronghost elsewhere.invalid other_ext ca
 leaf rogue localhost server_ext rogueca
 cat server.pem serverPrivate.pem > combined.pem
+# The same keys under "<name>.key", the other convention certificate names use.
+for name in server wronghost rogue client; do cp "${name}Private.pem" "$name.key"; done
 cp client.pem locked.pem
 openssl pkey -in clientPrivate.pem -aes256 -passout pass:open-sesame -out lockedPrivate.pem
 )SH";
@@ -119,6 +121,19 @@ openssl pkey -in clientPrivate.pem -aes256 -passout pass:open-sesame -out locked
   std::string dir_;
   pid_t owner_;
 };
+
+// The not-after date of a PEM certificate as "Dec 11 10:00:00 2027 GMT",
+// read with the openssl program; empty when it fails.
+inline std::string ExpiryOf(const std::string& certificate) {
+  const std::string out = TestCertificates::Get().Dir() + "/enddate-" + std::to_string(::getpid()) + ".txt";
+  const std::string command = "openssl x509 -noout -enddate -in '" + certificate + "' > '" + out + "'";
+  if (std::system(command.c_str()) != 0) return {};
+  std::string text = ReadText(out);
+  const auto equals = text.find('=');
+  if (equals != std::string::npos) text.erase(0, equals + 1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
 
 // A free loopback port: bound to 0, read back and released (for programs
 // that need a port number up front).
