@@ -1,5 +1,9 @@
 # Compiler warnings and sanitizers shared by every target of the tree.
 add_compile_options(-Wall -Wextra -Wno-unused-parameter)
+# Nothing in the family is meant to be interposed: calls inside a library bind
+# to that library's own functions directly instead of through the PLT.
+add_compile_options(-fno-semantic-interposition)
+add_link_options($<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,SHARED_LIBRARY>:-Wl,-Bsymbolic-functions>)
 if(CORVANE_WERROR)
   add_compile_options(-Werror)
 endif()

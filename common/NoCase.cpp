@@ -3,12 +3,6 @@
 
 namespace corvane {
 
-namespace {
-inline unsigned char FoldAscii(unsigned char c) noexcept {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-}  // namespace
-
 int CompareNoCase(std::string_view a, std::string_view b) noexcept {
   const size_t common = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < common; ++i) {

@@ -77,10 +77,21 @@ const char* StringMap::Get(const char* name) const {
 int StringMap::GetIndex(const char* name) const {
   if (name == nullptr || *name == '\0') return kNone;
   const Selector selector = ParseSelector(name);
+  if (selector.base.empty()) {
+    // The common lookup, a plain name: most keys differ in their first letter.
+    const unsigned char first = corvane::FoldAscii(static_cast<unsigned char>(selector.whole[0]));
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      const char* key = keys_[i].get();
+      if (key != nullptr && corvane::FoldAscii(static_cast<unsigned char>(*key)) == first &&
+          corvane::EqualsNoCase(key, selector.whole))
+        return static_cast<int>(i);
+    }
+    return kNone;
+  }
   int baseMatches = 0;
   for (size_t i = 0; i < keys_.size(); ++i) {
     if (!keys_[i]) continue;
-    const std::string_view key = keys_[i].get();
+    const char* key = keys_[i].get();
     if (corvane::EqualsNoCase(key, selector.whole)) return static_cast<int>(i);
     if (!selector.base.empty() && corvane::EqualsNoCase(key, selector.base)) {
       if (baseMatches >= selector.nth) return static_cast<int>(i);

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace corvane::platform {
 
@@ -40,19 +42,100 @@ void CloseDescriptor(int descriptor) {
   if (descriptor >= 0) ::close(descriptor);
 }
 
+// Regions up to this size go back to a small process-wide pool when freed:
+// making a fresh one costs five system calls and a page fault per page.
+constexpr size_t kPooledRegionLimit = size_t{1} << 20;
+constexpr size_t kPoolCapacity = 8;
+
+struct PooledRegion {
+  int descriptor;
+  char* view;
+  size_t size;
+  size_t store_length;
+};
+
+class RegionPool {
+ public:
+  bool Put(const PooledRegion& region) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (regions_.size() >= kPoolCapacity) return false;
+    regions_.push_back(region);
+    return true;
+  }
+  bool Take(PooledRegion* region) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (regions_.empty()) return false;
+    *region = regions_.back();
+    regions_.pop_back();
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<PooledRegion> regions_;
+};
+
+RegionPool& Pool() {
+  static RegionPool* pool = new RegionPool;  // lives until exit: regions may be freed late
+  return *pool;
+}
+
+void Release(const PooledRegion& region) {
+  ::munmap(region.view, region.size);
+  CloseDescriptor(region.descriptor);
+}
+
+// A pooled region reshaped to size zero-filled writable bytes, or false.
+bool Reuse(size_t size, PooledRegion* region) {
+  if (size > kPooledRegionLimit || !Pool().Take(region)) return false;
+  // Shrinking the store drops the old bytes past size (the kernel zeroes the
+  // rest of the last page), so later growth sees zeros as with a new region.
+  if (region->store_length != size) {
+    if (::ftruncate(region->descriptor, static_cast<off_t>(size)) != 0) {
+      Release(*region);
+      return false;
+    }
+    region->store_length = size;
+  }
+  if (region->size != size) {
+    void* moved = ::mremap(region->view, region->size, size, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) {
+      Release(*region);
+      return false;
+    }
+    region->view = static_cast<char*>(moved);
+    region->size = size;
+  }
+  std::memset(region->view, 0, size);
+  return true;
+}
+
 }  // namespace
 
 MemorySection::MemorySection(int descriptor, char* view, size_t size, bool writable, bool is_file)
     : descriptor_(descriptor), view_(view), size_(size), writable_(writable), is_file_(is_file) {}
 
 MemorySection::~MemorySection() {
+  if (Recyclable() && Pool().Put({descriptor_, view_, size_, store_length_})) return;
   if (view_ != nullptr) ::munmap(view_, size_);
   CloseDescriptor(descriptor_);
   CloseDescriptor(source_descriptor_);
 }
 
+bool MemorySection::Recyclable() const {
+  return !is_file_ && writable_ && !shared_ && source_descriptor_ < 0 && view_ != nullptr &&
+         store_length_ <= kPooledRegionLimit;
+}
+
 std::unique_ptr<MemorySection> MemorySection::CreateShared(size_t size, bool writable) {
   if (size == 0) return nullptr;
+  PooledRegion reused;
+  if (writable && Reuse(size, &reused)) {
+    std::unique_ptr<MemorySection> section(
+        new MemorySection(reused.descriptor, reused.view, size, true, false));
+    section->store_length_ = reused.store_length;
+    return section;
+  }
   const int descriptor = ::memfd_create("corvane-section", MFD_CLOEXEC);
   if (descriptor < 0) return nullptr;
   if (::ftruncate(descriptor, static_cast<off_t>(size)) != 0) {
@@ -65,7 +148,9 @@ std::unique_ptr<MemorySection> MemorySection::CreateShared(size_t size, bool wri
     return nullptr;
   }
   AdviseHugePages(view, size);
-  return std::unique_ptr<MemorySection>(new MemorySection(descriptor, view, size, writable, false));
+  std::unique_ptr<MemorySection> section(new MemorySection(descriptor, view, size, writable, false));
+  section->store_length_ = size;
+  return section;
 }
 
 std::unique_ptr<MemorySection> MemorySection::MapFile(const char* path, uint64_t max_length,
@@ -98,9 +183,9 @@ bool MemorySection::Remap(size_t size, bool writable) {
     // Pages past the end of a file fault on access, and the descriptor is
     // read-only: a file view can only shrink or keep its size, read-only.
     if (writable || size > static_cast<unsigned long long>(stored)) return false;
-  } else if (size > static_cast<unsigned long long>(stored) &&
-             ::ftruncate(descriptor_, static_cast<off_t>(size)) != 0) {
-    return false;
+  } else if (size > static_cast<unsigned long long>(stored)) {
+    if (::ftruncate(descriptor_, static_cast<off_t>(size)) != 0) return false;
+    store_length_ = size;
   }
 
   char* view = nullptr;
@@ -121,6 +206,7 @@ bool MemorySection::Remap(size_t size, bool writable) {
 }
 
 std::unique_ptr<MemorySection> MemorySection::Duplicate() const {
+  shared_ = true;
   const int descriptor = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
   if (descriptor < 0) return nullptr;
   char* view = MapView(descriptor, size_, writable_);
@@ -130,6 +216,8 @@ std::unique_ptr<MemorySection> MemorySection::Duplicate() const {
   }
   std::unique_ptr<MemorySection> copy(
       new MemorySection(descriptor, view, size_, writable_, is_file_));
+  copy->shared_ = true;
+  copy->store_length_ = store_length_;
   ShareSourceWith(*copy);
   return copy;
 }

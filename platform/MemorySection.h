@@ -22,6 +22,9 @@ class MemorySection {
 
   // A new zero-filled anonymous region of size bytes, mapped for reading and
   // (when writable) writing. Null when size is 0 or the region cannot be made.
+  // Small writable regions that were never duplicated are kept for reuse
+  // when they are destroyed (a few per process), so message-sized regions
+  // made one after another cost neither system calls nor fresh pages.
   static std::unique_ptr<MemorySection> CreateShared(size_t size, bool writable);
 
   // Maps the whole regular file at path read-only; the file stays open for
@@ -70,11 +73,18 @@ class MemorySection {
   // Gives other its own descriptor of this view's source file.
   void ShareSourceWith(MemorySection& other) const;
 
+  // True when this region may go back to the reuse pool at destruction.
+  bool Recyclable() const;
+
   int descriptor_;
   char* view_;
   size_t size_;
   bool writable_;
   bool is_file_;
+  // Length of the anonymous store (its file size); 0 for file views.
+  size_t store_length_ = 0;
+  // Set once another view maps the same store: it may never be reused.
+  mutable bool shared_ = false;
   // A private copy keeps its source file open so the file's identity (and
   // with it RemoveSourceFile's check) cannot pass to a newer file.
   int source_descriptor_ = -1;

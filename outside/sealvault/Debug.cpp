@@ -112,8 +112,10 @@ void Emit(const char* kind, const char* label, const char* tag, int line, const 
   } while (0)
 
 Debug::Debug(const char* label, const char*, const char*, const char*, const char*, const char*) {
-  label_[0] = '\0';
-  if (label != nullptr) std::snprintf(label_, sizeof label_, "%s", label);
+  // Made on entry to many operations, so the copy is kept cheap (no printf).
+  const size_t length = label != nullptr ? strnlen(label, sizeof label_ - 1) : 0;
+  if (length > 0) std::memcpy(label_, label, length);
+  label_[length] = '\0';
 }
 
 Debug::~Debug() = default;

@@ -163,3 +163,34 @@ TEST(MemorySectionTest, FilesThatCannotBeMappedGiveNoView) {
 
 }  // namespace
 }  // namespace corvane::platform
+
+namespace corvane::platform {
+namespace {
+
+// Freed small regions are reused; a reused one must look exactly like a new
+// one, also after it grows again, and duplicated regions are never handed out.
+TEST(MemorySectionTest, ReusedRegionsComeBackZeroFilled) {
+  for (int round = 0; round < 3; ++round) {
+    auto dirty = MemorySection::CreateShared(8192, true);
+    ASSERT_NE(dirty, nullptr);
+    std::memset(dirty->Data(), 'x', 8192);
+  }
+  auto reused = MemorySection::CreateShared(1000, true);
+  ASSERT_NE(reused, nullptr);
+  EXPECT_EQ(Bytes(*reused, 0, 1000), std::string(1000, '\0'));
+  ASSERT_TRUE(reused->Remap(8192, true));
+  EXPECT_EQ(Bytes(*reused, 0, 8192), std::string(8192, '\0'));
+
+  auto original = MemorySection::CreateShared(4096, true);
+  ASSERT_NE(original, nullptr);
+  auto copy = original->Duplicate();
+  ASSERT_NE(copy, nullptr);
+  original.reset();
+  auto next = MemorySection::CreateShared(4096, true);
+  ASSERT_NE(next, nullptr);
+  std::memset(next->Data(), 'y', 4096);
+  EXPECT_EQ(copy->Data()[0], '\0');  // the duplicate's store was not given away
+}
+
+}  // namespace
+}  // namespace corvane::platform

@@ -164,7 +164,7 @@ class WIRELANE_API HTTPSock : public CSocketBase {
 
  private:
   void Initialize();
-  void ParseRequestLine(const std::string& line);
+  void ParseRequestLine(const char* line);
 
   std::unique_ptr<KVMapImp<StringMap>> m_pHeader;
   std::unique_ptr<KVMapImp<StringMap>> m_pCookie;
@@ -179,6 +179,9 @@ class WIRELANE_API HTTPSock : public CSocketBase {
   int m_nProxyPort = 80;
   int m_nStatus = 200;
   SocketType m_nSocketType = Auto;
+  // Room for one header line, made at the first header read and kept, so
+  // reading a header costs no large allocation.
+  std::unique_ptr<char[]> line_buffer_;
 };
 
 extern "C" {

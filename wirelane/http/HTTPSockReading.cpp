@@ -19,21 +19,6 @@ constexpr unsigned kBodyPiece = 1048575;  // bodies read up to the end arrive in
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
 
-// Splits text into lines at CR and LF; runs of breaks count as one, so empty
-// lines disappear.
-std::vector<std::string_view> SplitLines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  size_t at = 0;
-  while (at < text.size()) {
-    while (at < text.size() && IsLineBreak(text[at])) ++at;
-    size_t end = at;
-    while (end < text.size() && !IsLineBreak(text[end])) ++end;
-    if (end > at) lines.push_back(text.substr(at, end - at));
-    at = end;
-  }
-  return lines;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && corvane::EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
@@ -56,14 +41,18 @@ long long ContentLengthOf(const char* text) {
 bool HTTPSock::ReadHTTPHeader(KVMapImp<StringMap>* header) {
   Debug debug("HTTPSock::ReadHTTPHeader");
   std::string block;
-  std::vector<char> line(kMaxHeaderLine + 1);
+  // Left uninitialised: ReadLine terminates what it stores, and zeroing 64 KB
+  // for every header would cost more than parsing it.
+  if (!line_buffer_) line_buffer_.reset(new char[kMaxHeaderLine + 1]);
+  char* const line = line_buffer_.get();
+  const unsigned line_size = kMaxHeaderLine + 1;
   int result = 0;
   for (;;) {
     line[0] = '\0';
-    result = m_pSocket->ReadLine(line.data(), static_cast<unsigned>(line.size()));
+    result = m_pSocket->ReadLine(line, line_size);
     if (result == 0) {
       // The connection ended inside a line: keep what arrived of it.
-      block.append(line.data(), strnlen(line.data(), line.size()));
+      block.append(line, strnlen(line, line_size));
       break;
     }
     if (result < 0) break;
@@ -73,7 +62,7 @@ bool HTTPSock::ReadHTTPHeader(KVMapImp<StringMap>* header) {
                      kMaxHeaderLine);
       return false;
     }
-    block.append(line.data(), length);
+    block.append(line, length);
     if (block.size() > kMaxHeaderBlock) {
       debug.logerror("HTTPSOCK", __LINE__, "HTTP header block longer than %u bytes refused.\n",
                      kMaxHeaderBlock);
@@ -90,12 +79,22 @@ bool HTTPSock::ReadHTTPHeader(KVMapImp<StringMap>* header) {
 bool HTTPSock::ParseHttpHeader(const char* text, KVMapImp<StringMap>* header) {
   Debug debug("HTTPSock::ParseHttpHeader");
   if (header == nullptr) return false;
-  const std::vector<std::string_view> lines = SplitLines(text != nullptr ? text : "");
+  // One working copy; lines, names and values are cut out of it in place.
+  std::string work(text != nullptr ? text : "");
+  char* at = work.data();
+  char* const end = at + work.size();
+  bool any_line = false;
   bool status_line = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const std::string line(lines[i]);
-    debug.print("%s\n", line.c_str());
-    if (i == 0) {
+  while (at < end) {
+    // Runs of CR and LF count as one break, so empty lines disappear.
+    while (at < end && IsLineBreak(*at)) ++at;
+    if (at >= end) break;
+    char* const line = at;
+    while (at < end && !IsLineBreak(*at)) ++at;
+    if (at < end) *at++ = '\0';
+    debug.print("%s\n", line);
+    if (!any_line) {
+      any_line = true;
       if (line[0] == ' ' || line[0] == '<') {
         // A response without status line: the body has started.
         header->Add("HTTPStatus", "200");
@@ -103,24 +102,23 @@ bool HTTPSock::ParseHttpHeader(const char* text, KVMapImp<StringMap>* header) {
       }
       if (StartsWithNoCase(line, "HTTP/")) {
         status_line = true;
-        ParseResponseLine(line.c_str(), header);
+        ParseResponseLine(line, header);
       } else {
         ParseRequestLine(line);
       }
       continue;
     }
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) {
+    char* const colon = std::strchr(line, ':');
+    if (colon == nullptr) {
       debug.logerror("HTTPSOCK", __LINE__,
-                     "NetInput::ReadRequestHeader - Invalid string in header : %s\n", line.c_str());
+                     "NetInput::ReadRequestHeader - Invalid string in header : %s\n", line);
       continue;
     }
-    const std::string name = line.substr(0, colon);
-    std::string value = line.substr(line.find_first_not_of(' ', colon + 1) == std::string::npos
-                                        ? line.size()
-                                        : line.find_first_not_of(' ', colon + 1));
-    TrimRight(value.data(), "\r\n ");
-    header->Add(name.c_str(), value.c_str());
+    *colon = '\0';
+    char* value = colon + 1;
+    while (*value == ' ') ++value;
+    TrimRight(value, "\r\n ");
+    header->Add(line, value);
   }
   // A request that announces a chunked body has no Content-Length; adding
   // "0" would make the body be skipped.
@@ -128,11 +126,11 @@ bool HTTPSock::ParseHttpHeader(const char* text, KVMapImp<StringMap>* header) {
       header->Get("Transfer-Encoding") == nullptr) {
     header->Add("Content-Length", "0");
   }
-  return !lines.empty();
+  return any_line;
 }
 
-void HTTPSock::ParseRequestLine(const std::string& line) {
-  std::unique_ptr<char[]> decoded(URLUnescape(line.c_str()));
+void HTTPSock::ParseRequestLine(const char* line) {
+  std::unique_ptr<char[]> decoded(URLUnescape(line));
   m_pURL = std::make_unique<URL>(decoded.get());
 }
 
