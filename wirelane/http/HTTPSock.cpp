@@ -108,9 +108,14 @@ int HTTPSock::Connect(const char* host, int port) {
   m_pHeader->Set("Host", host_field.c_str());
   m_pHeader->Set("Connection", "Close");
   if (!m_szProxyHost) return m_pSocket->Connect(host, port);
-  if (port == 443) {
+  // TLS must run end to end with the server, so a TLS connection always goes
+  // through a tunnel, whatever its port (the handshake would otherwise be
+  // made with the proxy itself).
+  const bool tls = dynamic_cast<SSLSocket*>(m_pSocket.get()) != nullptr ||
+                   dynamic_cast<SSPSocket*>(m_pSocket.get()) != nullptr;
+  if (port == 443 || tls) {
     return m_pSocket->ProxyConnect(m_szProxyHost->c_str(), m_nProxyPort, m_strProxyUser.c_str(),
-                                   m_strProxyPassword.c_str(), host, 443);
+                                   m_strProxyPassword.c_str(), host, port);
   }
   return m_pSocket->Connect(m_szProxyHost->c_str(), m_nProxyPort);
 }

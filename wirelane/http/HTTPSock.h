@@ -51,8 +51,8 @@ class WIRELANE_API HTTPSock : public CSocketBase {
   int Write(const char* data, unsigned length) override;
   int Read(char* buffer, unsigned size) override;
   int ReadLine(std::string& line) override;
-  // Connects to host:port, directly, through the proxy, or for port 443
-  // through a CONNECT tunnel of the proxy. Sets the extra header fields
+  // Connects to host:port, directly, through the proxy, or for port 443 and
+  // for every TLS connection through a CONNECT tunnel of the proxy. Sets the extra header fields
   // "Host" ("host:port") and "Connection" ("Close"). Returns the connection's
   // result (0 on success, negative on failure); -1 for a null host.
   int Connect(const char* host, int port) override;

@@ -214,24 +214,36 @@ TEST(HTTPSockTest, ConnectSetsHostAndConnectionFields) {
   EXPECT_EQ(-1, client.Connect(static_cast<const char*>(nullptr), 80));
 }
 
-TEST(HTTPSockTest, Port443GoesThroughAConnectTunnel) {
-  auto proxy = sockettest::MakeListener();
-  std::string request;
-  std::thread proxy_side([&] {
-    std::unique_ptr<CSocket> accepted(proxy->Accept());
-    ASSERT_NE(nullptr, accepted);
-    sockettest::LimitWaits(*accepted);
-    std::string line;
-    while (accepted->ReadLine(line) > 0 && line != "\r\n") request += line;
-    const std::string reply = "HTTP/1.0 200 Connection established\r\n\r\n";
-    accepted->Write(reply.data(), reply.size());
-  });
-  HTTPSock client(CSocket::kNoDescriptor, nullptr, -1, HTTPSock::Plain);
-  client.SetProxy("127.0.0.1", proxy->GetLocalPort(), "u", "p");
-  EXPECT_EQ(0, client.Connect("target.test", 443));
-  proxy_side.join();
-  EXPECT_EQ(0u, request.find("CONNECT target.test:443 HTTP/1.0\r\n"));
-  EXPECT_NE(std::string::npos, request.find("Proxy-Authorization: Basic dTpw\r\n"));
+TEST(HTTPSockTest, Port443AndTlsGoThroughAConnectTunnel) {
+  struct Case {
+    HTTPSock::SocketType type;
+    int port;
+  } cases[] = {{HTTPSock::Plain, 443}, {HTTPSock::SSP, 8443}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port);
+    auto proxy = sockettest::MakeListener();
+    std::string request;
+    std::thread proxy_side([&] {
+      std::unique_ptr<CSocket> accepted(proxy->Accept());
+      ASSERT_NE(nullptr, accepted);
+      sockettest::LimitWaits(*accepted);
+      std::string line;
+      while (accepted->ReadLine(line) > 0 && line != "\r\n") request += line;
+      const std::string reply = "HTTP/1.0 200 Connection established\r\n\r\n";
+      accepted->Write(reply.data(), reply.size());
+      // Closing here ends the TLS handshake of the secure case at once.
+    });
+    HTTPSock client(CSocket::kNoDescriptor, nullptr, -1, c.type);
+    client.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
+    client.SetProxy("127.0.0.1", proxy->GetLocalPort(), "u", "p");
+    const int result = client.Connect("target.test", c.port);
+    proxy_side.join();
+    if (c.type == HTTPSock::Plain) {
+      EXPECT_EQ(0, result);
+    }
+    EXPECT_EQ(0u, request.find("CONNECT target.test:" + std::to_string(c.port) + " HTTP/1.0\r\n"));
+    EXPECT_NE(std::string::npos, request.find("Proxy-Authorization: Basic dTpw\r\n"));
+  }
 }
 
 TEST(HTTPSockTest, CookiesParsedAndFormatted) {
