@@ -8,29 +8,16 @@
 
 #include "wirelane/sockets/SSLSocket.h"
 #include "wirelane/sockets/SSPSocket.h"
+#include "wirelane/http/HttpTestWire.h"
 #include "wirelane/sockets/SocketTestSupport.h"
 
 namespace {
 
 using sockettest::kWaitLimitMs;
 
-// A plain listening HTTPSock and a raw client connected to it.
-struct HttpPair {
-  HttpPair() : listener(CSocket::kNoDescriptor, nullptr, 100, HTTPSock::Plain) {
-    EXPECT_EQ(0, listener.Listen("127.0.0.1", 0));
-    listener.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    client.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    EXPECT_EQ(0, client.Connect("127.0.0.1", listener.GetConnection()->GetLocalPort()));
-    server.reset(listener.Accept());
-    EXPECT_NE(nullptr, server);
-    server->SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-  }
-  void Send(const std::string& bytes) {
-    ASSERT_EQ(static_cast<int>(bytes.size()), client.Write(bytes.data(), bytes.size()));
-  }
-  HTTPSock listener;
-  CSocket client;
-  std::unique_ptr<HTTPSock> server;
+// A plain listening HTTPSock (MaxPostSize 100) and a raw client connected to it.
+struct HttpPair : httptest::Wire<CSocket> {
+  HttpPair() : httptest::Wire<CSocket>(100) {}
 };
 
 TEST(HTTPSockTest, FactoryChoosesConnectionByCertificateText) {

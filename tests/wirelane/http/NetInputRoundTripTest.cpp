@@ -11,6 +11,7 @@
 
 #include "wirelane/http/NetInput.h"
 #include "wirelane/http/NetOutput.h"
+#include "wirelane/http/HttpTestWire.h"
 #include "wirelane/sockets/SocketTestSupport.h"
 
 namespace {
@@ -18,27 +19,8 @@ namespace {
 using sockettest::kWaitLimitMs;
 
 // Two HTTPSock ends of one loopback connection.
-struct HttpEnds {
-  HttpEnds()
-      : listener(CSocket::kNoDescriptor, nullptr, -1, HTTPSock::Plain),
-        client(CSocket::kNoDescriptor, nullptr, -1, HTTPSock::Plain) {
-    EXPECT_EQ(0, listener.Listen("127.0.0.1", 0));
-    listener.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    client.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    EXPECT_EQ(0, client.Connect("127.0.0.1", listener.GetConnection()->GetLocalPort()));
-    server.reset(listener.Accept());
-    EXPECT_NE(nullptr, server);
-    server->SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-  }
-  HTTPSock listener;
-  HTTPSock client;
-  std::unique_ptr<HTTPSock> server;
-};
-
-std::string ContentOf(NetInput& input) {
-  const char* content = input.GetContent();
-  return content == nullptr ? std::string() : std::string(content, input.GetContentLength());
-}
+using HttpEnds = httptest::Wire<HTTPSock>;
+using httptest::ContentOf;
 
 TEST(NetInputRoundTripTest, EncryptedFormPostReadsBackAsVariables) {
   HttpEnds ends;

@@ -20,6 +20,7 @@
 #include "wirelane/http/DimeMsg.h"
 #include "wirelane/http/NetInput.h"
 #include "wirelane/http/NetInputInternal.h"
+#include "wirelane/http/HttpTestWire.h"
 #include "wirelane/sockets/SocketTestSupport.h"
 
 namespace {
@@ -28,32 +29,8 @@ using sockettest::kWaitLimitMs;
 using sockettest::LogCapture;
 using testing::HasSubstr;
 
-// A listening HTTPSock with the given MaxPostSize, a raw client connected to
-// it and the accepted server end that a NetInput reads from.
-struct Wire {
-  explicit Wire(int maxPostSize = -1)
-      : listener(CSocket::kNoDescriptor, nullptr, maxPostSize, HTTPSock::Plain) {
-    EXPECT_EQ(0, listener.Listen("127.0.0.1", 0));
-    listener.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    client.SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-    client.SetTimeOut(SO_SNDTIMEO, kWaitLimitMs);
-    EXPECT_EQ(0, client.Connect("127.0.0.1", listener.GetConnection()->GetLocalPort()));
-    server.reset(listener.Accept());
-    EXPECT_NE(nullptr, server);
-    server->SetTimeOut(SO_RCVTIMEO, kWaitLimitMs);
-  }
-  void Send(const std::string& bytes) {
-    ASSERT_EQ(static_cast<int>(bytes.size()), client.Write(bytes.data(), bytes.size()));
-  }
-  HTTPSock listener;
-  CSocket client;
-  std::unique_ptr<HTTPSock> server;
-};
-
-std::string ContentOf(NetInput& input) {
-  const char* content = input.GetContent();
-  return content == nullptr ? std::string() : std::string(content, input.GetContentLength());
-}
+using Wire = httptest::Wire<CSocket>;
+using httptest::ContentOf;
 
 std::string Gzip(const std::string& plain) {
   std::string packed;
