@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev libxml2-dev libxslt1-dev
   curl ca-certificates
   nginx libhttp-parser-dev
-  apache2 apache2-utils
+  apache2 apache2-utils tinyproxy
 )
 
 missing=()

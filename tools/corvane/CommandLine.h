@@ -1,4 +1,5 @@
-// Command-line reading shared by the corvane verbs: options with values, repeated options, operands.
+// Command-line reading shared by the corvane verbs: options with values, repeated options,
+// operands.
 #pragma once
 
 #include <optional>
@@ -10,16 +11,18 @@ namespace corvanetool {
 // One option the verb knows: its short and long spellings and whether it
 // takes a value ("-H 'Name: value'", "--port 8080", "--port=8080").
 struct OptionSpec {
-  char short_name;         // 0 when there is none
-  const char* long_name;   // without "--"; null when there is none
+  char short_name;        // 0 when there is none
+  const char* long_name;  // without "--"; null when there is none
   bool takes_value;
 };
 
 // The parsed command line of one verb.
 class CommandLine {
  public:
-  // Reads argv[first..argc). Returns false and sets Error() for an unknown
-  // option or a missing value.
+  // Reads argv[first..argc): "--name value", "--name=value", "-x value",
+  // "-xvalue", bundled letters ("-iv"), "--" ending the options. Returns false
+  // and sets Error() (one line, naming the option) for an unknown option, a
+  // missing value or a value given to an option that takes none.
   bool Parse(int argc, char** argv, int first, const std::vector<OptionSpec>& specs);
 
   const std::string& Error() const { return error_; }
@@ -33,6 +36,16 @@ class CommandLine {
   const std::vector<std::string>& Operands() const { return operands_; }
 
  private:
+  // Each reads one word of argv at index i (advanced past a value taken from
+  // the next word). False with error_ set when the word is not acceptable.
+  bool ReadLong(const std::string& arg, int argc, char** argv, int& i,
+                const std::vector<OptionSpec>& specs);
+  bool ReadShort(const std::string& arg, int argc, char** argv, int& i,
+                 const std::vector<OptionSpec>& specs);
+  bool TakeNext(const OptionSpec& spec, const std::string& spelled, int argc, char** argv, int& i);
+  // Records one option given; always true.
+  bool Note(const OptionSpec& spec, std::string value);
+
   struct Given {
     std::string name;  // the long name when the option has one
     std::string value;

@@ -1,4 +1,5 @@
-// The "demo" verb: a SOAP post, a gzip reply, a redirect, Basic authentication and a DIME attachment.
+// The "demo" verb: a SOAP post, a gzip reply, a redirect, Basic authentication and a DIME
+// attachment.
 #include "DemoCommand.h"
 
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "EmbeddedServer.h"
 #include "sealvault/Debug.h"
 #include "transport/Transport.h"
@@ -40,10 +42,13 @@ struct DemoFiles {
     char pattern[] = "/tmp/corvane-demo-XXXXXX";
     root = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
     for (int i = 0; i < 400; ++i)
-      catalog += "<item id=\"" + std::to_string(i) + "\"><name>Part " + std::to_string(i) + "</name></item>\n";
+      catalog += "<item id=\"" + std::to_string(i) + "\"><name>Part " + std::to_string(i) +
+                 "</name></item>\n";
     catalog = "<?xml version=\"1.0\"?>\n<catalog>\n" + catalog + "</catalog>\n";
     for (int i = 0; i < 3000; ++i) picture += static_cast<char>((i * 37 + 11) & 0xFF);
     Write("hello.txt", hello);
+    std::filesystem::create_directory(root / "private");
+    Write("private/hello.txt", hello);
     Write("catalog.xml", catalog);
     Write("picture.gif", picture);
   }
@@ -73,7 +78,8 @@ class DemoTransport {
 
   std::string Send(const std::string& url, const char* method, const std::string& body = {}) {
     unsigned long length = body.size();
-    const char* reply = transport_->Send(url.c_str(), method, body.empty() ? nullptr : body.data(), &length, nullptr);
+    const char* reply = transport_->Send(url.c_str(), method, body.empty() ? nullptr : body.data(),
+                                         &length, nullptr);
     return reply != nullptr ? std::string(reply, length) : std::string();
   }
   std::string Status() {
@@ -97,11 +103,14 @@ std::vector<Step> Steps(const std::string& base, const DemoFiles& files) {
        [base](std::string& failure) -> std::string {
          DemoTransport transport;
          transport->AddHeader("SOAPAction", "urn:corvane:ping");
-         const std::string reply = transport.Send(base + "/soap", "POST", Envelope("<Ping>42</Ping>"));
-         if (transport.Status() != "200" || reply.find("&lt;Ping&gt;42&lt;/Ping&gt;") == std::string::npos ||
+         const std::string reply =
+             transport.Send(base + "/soap", "POST", Envelope("<Ping>42</Ping>"));
+         if (transport.Status() != "200" ||
+             reply.find("&lt;Ping&gt;42&lt;/Ping&gt;") == std::string::npos ||
              reply.find("urn:corvane:ping") == std::string::npos)
            failure = "status " + transport.Status() + ", reply did not echo the request";
-         return "status " + transport.Status() + ", " + std::to_string(reply.size()) + "-byte envelope echoed";
+         return "status " + transport.Status() + ", " + std::to_string(reply.size()) +
+                "-byte envelope echoed";
        }},
       {"gzip reply",
        [base, &files](std::string& failure) -> std::string {
@@ -118,7 +127,8 @@ std::vector<Step> Steps(const std::string& base, const DemoFiles& files) {
        [base, &files](std::string& failure) -> std::string {
          DemoTransport transport;
          const std::string reply = transport.Send(base + "/redirect?to=/hello.txt", "GET");
-         if (reply != files.hello) failure = "status " + transport.Status() + " instead of the redirected file";
+         if (reply != files.hello)
+           failure = "status " + transport.Status() + " instead of the redirected file";
          return "302 followed to /hello.txt, status " + transport.Status();
        }},
       {"Basic authentication",
@@ -128,18 +138,20 @@ std::vector<Step> Steps(const std::string& base, const DemoFiles& files) {
          DemoTransport signed_in(kUser, kPassword);
          const std::string reply = signed_in.Send(base + "/private/hello.txt", "GET");
          if (anonymous.Status() != "401" || reply != files.hello)
-           failure = "without credentials " + anonymous.Status() + ", with them " + signed_in.Status();
+           failure =
+               "without credentials " + anonymous.Status() + ", with them " + signed_in.Status();
          return "without credentials " + anonymous.Status() + ", with them " + signed_in.Status();
        }},
       {"DIME attachment",
        [base, &files](std::string& failure) -> std::string {
          DemoTransport transport;
-         transport->AddAttachment(files.Path("picture.gif").c_str(), "urn:corvane:picture", "image/gif",
-                                  "application/dime");
+         transport->AddAttachment(files.Path("picture.gif").c_str(), "urn:corvane:picture",
+                                  "image/gif", "application/dime");
          const std::string reply = transport.Send(base + "/soap", "POST", Envelope("<Store/>"));
          unsigned long size = 0;
          const unsigned char* back = transport->GetAttachment(1, size);
-         const bool same = back != nullptr && std::string(reinterpret_cast<const char*>(back), size) == files.picture;
+         const bool same = back != nullptr &&
+                           std::string(reinterpret_cast<const char*>(back), size) == files.picture;
          if (!same || reply.find("size=\"3000\"") == std::string::npos)
            failure = "the attachment did not travel both ways intact";
          return "3000-byte picture sent and returned intact";
@@ -150,10 +162,16 @@ std::vector<Step> Steps(const std::string& base, const DemoFiles& files) {
 }  // namespace
 
 int RunDemo(int argc, char** argv, int first) {
-  if (first < argc) {
-    const bool help = std::strcmp(argv[first], "--help") == 0 || std::strcmp(argv[first], "-h") == 0;
-    (help ? std::cout : std::cerr) << kDemoUsage;
-    return help ? 0 : 2;
+  CommandLine line;
+  if (!line.Parse(argc, argv, first, {{'h', "help", false}}) || !line.Operands().empty()) {
+    std::cerr << "corvane demo: "
+              << (line.Error().empty() ? "unexpected operand " + line.Operands()[0] : line.Error())
+              << " (see --help)\n";
+    return 2;
+  }
+  if (line.Has("help")) {
+    std::cout << kDemoUsage;
+    return 0;
   }
   DemoFiles files;
   // The library's own log lines (an expected 401 among them) go to a file,
@@ -179,7 +197,8 @@ int RunDemo(int argc, char** argv, int first) {
   for (size_t i = 0; i < steps.size(); ++i) {
     std::string failure;
     const std::string details = steps[i].run(failure);
-    std::printf("step %zu  %-28s %s  (%s)\n", i + 1, steps[i].title, failure.empty() ? "ok    " : "FAILED",
+    std::printf("step %zu  %-28s %s  (%s)\n", i + 1, steps[i].title,
+                failure.empty() ? "ok    " : "FAILED",
                 failure.empty() ? details.c_str() : failure.c_str());
     if (failure.empty()) ++passed;
   }

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/FileFunctions.h"
@@ -24,32 +27,71 @@ namespace {
 constexpr int kMaxPostSize = 64 << 20;
 constexpr int kConnectionWaitMs = 10000;  // a silent client does not hold the server longer
 
-std::string EscapeXml(const char* text, size_t length) {
+std::string EscapeXml(std::string_view text) {
   std::string escaped;
-  escaped.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    switch (text[i]) {
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '&': escaped += "&amp;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += text[i];
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
 }
 
-// A path below the root, or empty when the request tries to leave it.
-std::string SafePath(const std::string& root, const std::string& path) {
-  if (path.empty() || path[0] != '/') return {};
-  size_t at = 0;
-  while (at < path.size()) {
-    const size_t end = path.find('/', at + 1);
-    const std::string segment = path.substr(at + 1, (end == std::string::npos ? path.size() : end) - at - 1);
-    if (segment == "..") return {};
-    at = end == std::string::npos ? path.size() : end;
+// The decoded request path with empty and "." segments dropped ("/a//./b/"
+// gives "/a/b"), or nothing when a ".." segment would climb out of the root
+// or the path is not absolute. Checks such as the one for /private/ are made
+// on this form, so "//private/x" cannot slip past them.
+std::optional<std::string> CleanPath(const std::string& path) {
+  if (path.empty() || path[0] != '/') return std::nullopt;
+  std::string clean;
+  for (size_t at = 1; at <= path.size();) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    const std::string segment = path.substr(at, end - at);
+    if (segment == "..") return std::nullopt;
+    if (!segment.empty() && segment != ".") clean += "/" + segment;
+    at = end + 1;
   }
-  return root + path;
+  return clean.empty() ? "/" : clean;
+}
+
+// True when text holds a control character (a line break would split a log
+// line or a header field).
+bool HasControl(const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// The text with control characters, backslashes and double quotes written as
+// "\xNN", so a log line stays one line and its quoted part unambiguous.
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '\\' || c == '"') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
 }
 
 bool Contains(const char* text, const char* part) {
@@ -123,12 +165,13 @@ void EmbeddedServer::Stop() {
 
 void EmbeddedServer::HandleConnection(HTTPSock& connection) {
   NetInput request(&connection);
-  const int received = request.Receive();
-  if (received < 0) return;
+  // Nothing readable (a port probe, the wake-up of Stop, a silent client):
+  // no answer and no log line.
+  if (request.Receive() < 0) return;
   std::string line = "-";
   if (URL* url = request.GetURL()) {
-    line = std::string(url->GetMethod() != nullptr ? url->GetMethod() : "?") + " " + url->GetFileAndParam() +
-           " " + (url->GetVersion() != nullptr ? url->GetVersion() : "");
+    line = std::string(url->GetMethod() != nullptr ? url->GetMethod() : "?") + " " +
+           url->GetFileAndParam() + " " + (url->GetVersion() != nullptr ? url->GetVersion() : "");
   }
   unsigned long sent = 0;
   const int status = Answer(request, connection, &sent);
@@ -136,51 +179,54 @@ void EmbeddedServer::HandleConnection(HTTPSock& connection) {
   connection.Close();
 }
 
+int EmbeddedServer::AnswerStatus(NetOutput& reply, int status, const char* text) {
+  reply.SetStatus(status, text);
+  reply.Send(1, false, nullptr, nullptr);
+  return status;
+}
+
 int EmbeddedServer::Answer(NetInput& request, HTTPSock& connection, unsigned long* sent) {
   NetOutput reply(&connection);
   URL* url = request.GetURL();
-  if (url == nullptr || url->GetMethod() == nullptr) {
-    reply.SetStatus(501, "Method not supported.");
-    reply.Send(1, false, nullptr, nullptr);
-    return 501;
-  }
+  if (url == nullptr || url->GetMethod() == nullptr)
+    return AnswerStatus(reply, 501, "Method not supported.");
   const std::string method = url->GetMethod();
-  std::string path = url->GetFile();
   if (method == "POST") return AnswerSoap(request, reply, sent);
   if (method != "GET") {
-    reply.SetStatus(405, "Only GET and POST are served.");
-    reply.Send(1, false, nullptr, nullptr);
-    return 405;
+    reply.AddHeader("Allow", "GET, POST");
+    return AnswerStatus(reply, 405, "Only GET and POST are served.");
   }
-  if (path == "/redirect") {
+  const std::optional<std::string> path =
+      CleanPath(url->GetFile() != nullptr ? url->GetFile() : "");
+  if (!path) return AnswerStatus(reply, 403, "The path leaves the served folder.");
+  if (*path == "/redirect") {
     const char* target = url->GetParamValue("to");
+    // The target becomes a header field: a line break in it would add fields.
+    if (target != nullptr && HasControl(target))
+      return AnswerStatus(reply, 400, "Bad redirect target.");
     connection.Redirect(target != nullptr ? target : "/");
     return 302;
   }
-  if (path.rfind("/private/", 0) == 0) {
-    if (!Authorized(request)) {
-      reply.AddHeader("WWW-Authenticate", "Basic realm=\"corvane\"");
-      reply.SetStatus(401, nullptr);
-      reply.Send(1, false, nullptr, nullptr);
-      return 401;
-    }
-    path = path.substr(std::strlen("/private"));
+  if ((*path == "/private" || path->rfind("/private/", 0) == 0) && !Authorized(request)) {
+    reply.AddHeader("WWW-Authenticate", "Basic realm=\"corvane\"");
+    return AnswerStatus(reply, 401, "Credentials are needed below /private/.");
   }
-  return AnswerFile(request, reply, path, sent);
+  return AnswerFile(request, reply, *path, sent);
 }
 
 int EmbeddedServer::AnswerFile(NetInput& request, NetOutput& reply, const std::string& path,
                                unsigned long* sent) {
-  const std::string file = SafePath(settings_.root, path);
+  std::string file = settings_.root + path;
+  std::error_code ignored;
+  if (std::filesystem::is_directory(file, ignored)) file += "/index.html";
   unsigned long size = 0;
-  std::unique_ptr<char[]> bytes(file.empty() ? nullptr : ReadWholeFile(file.c_str(), &size));
-  if (!bytes) {
-    reply.SetStatus(404, ("No such file: " + EscapeXml(path.data(), path.size())).c_str());
-    reply.Send(1, false, nullptr, nullptr);
-    return 404;
-  }
+  std::unique_ptr<char[]> bytes(std::filesystem::is_regular_file(file, ignored)
+                                    ? ReadWholeFile(file.c_str(), &size)
+                                    : nullptr);
+  if (!bytes) return AnswerStatus(reply, 404, "No such file.");
   reply.AddHeader("Content-Type", GetContentType(file.c_str()));
-  if (Contains(request.GetHeader("Accept-Encoding"), "gzip")) reply.AddHeader("Content-Encoding", "gzip");
+  if (Contains(request.GetHeader("Accept-Encoding"), "gzip"))
+    reply.AddHeader("Content-Encoding", "gzip");
   reply.Write(bytes.get(), static_cast<int>(size));
   reply.Send(1, false, nullptr, nullptr);
   *sent = size;
@@ -209,16 +255,17 @@ int EmbeddedServer::AnswerSoap(NetInput& request, NetOutput& reply, unsigned lon
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"><soap:Body>"
       "<EchoResponse soapAction=\"" +
-      EscapeXml(action != nullptr ? action : "", action != nullptr ? std::strlen(action) : 0) + "\"><Request>" +
-      EscapeXml(envelope != nullptr ? envelope : "", envelope != nullptr ? envelope_length : 0) + "</Request>";
+      EscapeXml(action != nullptr ? action : "") + "\">" + EchoFields(request) + "<Request>" +
+      EscapeXml(std::string_view(envelope != nullptr ? envelope : "",
+                                 envelope != nullptr ? envelope_length : 0)) +
+      "</Request>";
   TemporaryFiles files;
   for (int index : attachments) {
     const unsigned char* bytes = request.GetAttachment(index, length);
     const char* id = request.GetAttachmentProperty(index, "id");
     const char* type = request.GetAttachmentProperty(index, "type");
-    text += "<Attachment id=\"" + EscapeXml(id != nullptr ? id : "", id != nullptr ? std::strlen(id) : 0) +
-            "\" type=\"" + EscapeXml(type != nullptr ? type : "", type != nullptr ? std::strlen(type) : 0) +
-            "\" size=\"" + std::to_string(length) + "\"/>";
+    text += "<Attachment id=\"" + EscapeXml(id != nullptr ? id : "") + "\" type=\"" +
+            EscapeXml(type != nullptr ? type : "") + "\" size=\"" + std::to_string(length) + "\"/>";
     const std::string copy = files.Write(bytes, length);
     if (!copy.empty()) reply.AddAttachment(copy.c_str(), id, type, "application/dime");
   }
@@ -230,9 +277,25 @@ int EmbeddedServer::AnswerSoap(NetInput& request, NetOutput& reply, unsigned lon
   return 200;
 }
 
+std::string EmbeddedServer::EchoFields(NetInput& request) {
+  // The request's header fields as received, in order, so a client can see
+  // what reached the server.
+  std::string fields = "<Fields>";
+  KVMapImp<StringMap>* header = request.GetHeader();
+  for (unsigned slot = 0; header != nullptr && slot < header->GetCount(); ++slot) {
+    const char* name = header->GetKey(slot);
+    const char* value = header->Get(slot);
+    if (name == nullptr) continue;
+    fields += "<Field name=\"" + EscapeXml(name) + "\">" +
+              EscapeXml(value != nullptr ? value : "") + "</Field>";
+  }
+  return fields + "</Fields>";
+}
+
 bool EmbeddedServer::Authorized(NetInput& request) const {
   const char* field = request.GetHeader("Authorization");
-  if (settings_.user.empty() || field == nullptr || std::strncmp(field, "Basic ", 6) != 0) return false;
+  if (settings_.user.empty() || field == nullptr || std::strncmp(field, "Basic ", 6) != 0)
+    return false;
   Encoder encoder("base64");
   int length = static_cast<int>(std::strlen(field + 6));
   const unsigned char* decoded = encoder.Decode(field + 6, &length);
@@ -244,7 +307,7 @@ bool EmbeddedServer::Authorized(NetInput& request) const {
 void EmbeddedServer::LogLine(const std::string& peer, const std::string& line, int status,
                              unsigned long bytes) {
   std::lock_guard<std::mutex> guard(log_lock_);
-  log_ << peer << " \"" << line << "\" " << status << " " << bytes << std::endl;
+  log_ << peer << " \"" << Printable(line) << "\" " << status << " " << bytes << std::endl;
 }
 
 }  // namespace corvanetool

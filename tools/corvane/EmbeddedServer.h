@@ -16,19 +16,25 @@ class NetOutput;
 namespace corvanetool {
 
 // Serves, one connection at a time, on 127.0.0.1 (or the given address):
-//   POST any path      echoes the body inside a SOAP reply envelope, lists
-//                      the attachments received and sends them back (DIME)
+//   POST any path      echoes the body inside a SOAP reply envelope with the
+//                      request's header fields in order, lists the
+//                      attachments received and sends them back (DIME)
 //   GET /redirect?to=X answers 302 with Location X
-//   GET /private/...   the file below root, after Basic authentication
-//   GET other paths    the file below root (gzip when the client accepts it)
-// and logs one line per request.
+//   GET /private/...   root/private/..., after Basic authentication
+//   GET other paths    the file below root (a folder's index.html; gzip when
+//                      the client accepts it)
+//   other methods      405
+// Paths are decoded and cleaned of empty and "." segments first; a path with
+// a ".." segment is refused with 403. Logs one line per request:
+// <peer> "<method> <path> <version>" <status> <body bytes>, control
+// characters, backslashes and double quotes written as \xNN.
 class EmbeddedServer {
  public:
   struct Settings {
     std::string address = "127.0.0.1";
-    int port = 0;             // 0: a free port
-    std::string root = ".";   // folder of the served files
-    std::string user;         // credentials of /private/ (empty: no access)
+    int port = 0;            // 0: a free port
+    std::string root = ".";  // folder of the served files
+    std::string user;        // credentials of /private/ (empty: no access)
     std::string password;
   };
 
@@ -56,6 +62,12 @@ class EmbeddedServer {
   // body bytes sent (before any content coding).
   int Answer(NetInput& request, HTTPSock& connection, unsigned long* sent);
   int AnswerSoap(NetInput& request, NetOutput& reply, unsigned long* sent);
+  // Sends a reply without body of its own (the library's error page with
+  // text) and returns status.
+  static int AnswerStatus(NetOutput& reply, int status, const char* text);
+  // The request's header fields as <Field name="N">V</Field> elements, in
+  // the order received, inside <Fields>.
+  static std::string EchoFields(NetInput& request);
   int AnswerFile(NetInput& request, NetOutput& reply, const std::string& path, unsigned long* sent);
   bool Authorized(NetInput& request) const;
   void LogLine(const std::string& peer, const std::string& line, int status, unsigned long bytes);
