@@ -1,9 +1,10 @@
-// HTTPTransport: HTTP(S) requests through the client, with SOAP defaults and https-only certificates.
+// HTTPTransport: HTTP(S) through the client, with SOAP defaults and https-only certificates.
 #include "transport/HTTPTransport.h"
+
+#include <strings.h>
 
 #include <cstdlib>
 #include <exception>
-#include <strings.h>
 
 #include "common/NoCase.h"
 #include "sealvault/Debug.h"

@@ -33,7 +33,8 @@ class TRANSPORT_API HTTPTransport : public Transport {
   // pairs become client properties.
   void SetProperty(const char* name, const char* value) override;
   const char* GetProperty(const char* name) override;
-  bool AddAttachment(const char* path, const char* id, const char* type, const char* container) override;
+  bool AddAttachment(const char* path, const char* id, const char* type,
+                     const char* container) override;
   unsigned char* GetAttachment(int index, unsigned long& size) override;
   unsigned char* GetAttachment(const char* name, unsigned long& size) override;
   const char* GetAttachmentProperty(int index, const char* property) override;

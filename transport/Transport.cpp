@@ -10,7 +10,9 @@ void TransportDefaults::SetProxy(const char*, short, const char*, const char*) {
 const char* TransportDefaults::GetHeader(const char*) { return nullptr; }
 void TransportDefaults::SetProperty(const char*, const char*) {}
 const char* TransportDefaults::GetProperty(const char*) { return nullptr; }
-bool TransportDefaults::AddAttachment(const char*, const char*, const char*, const char*) { return false; }
+bool TransportDefaults::AddAttachment(const char*, const char*, const char*, const char*) {
+  return false;
+}
 
 unsigned char* TransportDefaults::GetAttachment(int, unsigned long& size) {
   size = 0;

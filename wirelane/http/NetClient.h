@@ -1,4 +1,4 @@
-// NetClient: the HTTP(S) client that sends one request per connection and follows redirects and challenges.
+// NetClient: the HTTP(S) client, one request per connection, following redirects and challenges.
 #pragma once
 
 #include <memory>
@@ -53,6 +53,11 @@ class WIRELANE_API NetClient {
   // the last Receive: body bytes read (0 for no body), or negative when
   // connecting, sending or reading the header failed. The request is cleared
   // afterwards (fields, body and attachments; cookies stay).
+  // A relative redirect target keeps the current scheme, host and port. The
+  // user's credentials answer challenges of the server url names only; a
+  // redirect to another host or port drops the Authorization field and the
+  // cookies. Proxy credentials go in the request only when it is not
+  // tunnelled (inside a tunnel they would reach the server).
   int SendRequest(const char* method, const char* url);
   // One exchange on a new socket: Send, Receive until the status is not 100,
   // then the socket is deleted. -1 when a response has no status.
@@ -94,7 +99,8 @@ class WIRELANE_API NetClient {
   // Response access; null (or 0) before the first response.
   NetInput* GetResponse() { return m_pResponse.get(); }
   const char* GetRedirectURL() const;
-  // "ResponseHeader" gives the whole response header text; any other name
+  // "ResponseHeader" gives the whole response header text (status line,
+  // fields, blank line; valid until the next call); any other name
   // goes to the response's variable namespace ("header|X", "cookie|X",
   // "content|", "mime|n", "dime|n", variables).
   const char* Get(const char* name);
@@ -121,7 +127,12 @@ class WIRELANE_API NetClient {
   bool AddAuthHeader(const char* challenge, const char* method, const char* path);
 
  private:
+  // "Basic " and the Base64 form of user ":" password.
+  static std::string BasicCredentials(const std::string& user, const std::string& password);
   HTTPSock* MakeSocket(bool secure);
+  // True when the proxy itself reads the request (plain HTTP on the
+  // client's own sockets), as opposed to a tunnel or no proxy at all.
+  bool RequestGoesToProxy(bool secure, int port) const;
   void ApplyTimeouts(HTTPSock& socket);
   void CopyPeerCertificate(HTTPSock& socket);
   // Works out the path to send for url, parsing it into target.
@@ -131,6 +142,8 @@ class WIRELANE_API NetClient {
   void TakeRedirectCookies();
   void ForgetCredentialsFor(const URL& from, const URL& to);
   const char* PassPhrase() const;
+  // The status line and header fields of the response as text.
+  const char* ResponseHeaderText();
 
   std::string m_strUser;
   std::string m_strPassword;
@@ -149,5 +162,6 @@ class WIRELANE_API NetClient {
   std::optional<std::string> m_szRedirectURL;
   unsigned long m_nTimeout = 0;
   int m_nProxyPort = 80;
-  std::string m_strOrigin;  // "host:port" of the request in progress
+  std::string m_strOrigin;          // "host:port" of the request in progress
+  std::string m_strResponseHeader;  // composed by ResponseHeaderText
 };

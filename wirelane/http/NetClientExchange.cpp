@@ -6,17 +6,17 @@
 
 #include "common/NoCase.h"
 #include "sealvault/Debug.h"
-#include "sealvault/Encoder.h"
 #include "wirelane/http/DigestAuth.h"
 #include "wirelane/http/NetClient.h"
 
 namespace {
 
-constexpr int kMaxRequests = 5;      // redirects: five requests in all
-constexpr int kMaxAuthRetries = 3;   // a server that keeps answering 401 is not asked forever
+constexpr int kMaxRequests = 5;     // redirects: five requests in all
+constexpr int kMaxAuthRetries = 3;  // a server that keeps answering 401 is not asked forever
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && corvane::EqualsNoCase(text.substr(0, prefix.size()), prefix);
+  return text.size() >= prefix.size() &&
+         corvane::EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 // Only a real scheme makes a URL absolute: "httpbin.test/x" is a host name.
@@ -25,7 +25,8 @@ bool IsAbsolute(std::string_view url) {
 }
 
 std::string OriginOf(const URL& url) {
-  return std::string(url.GetHost() != nullptr ? url.GetHost() : "") + ":" + std::to_string(url.GetPort());
+  return std::string(url.GetHost() != nullptr ? url.GetHost() : "") + ":" +
+         std::to_string(url.GetPort());
 }
 
 // "name=value" pairs of a challenge; a quoted value runs to its closing quote,
@@ -44,7 +45,8 @@ std::map<std::string, std::string, corvane::NoCaseLess> ChallengeParameters(std:
     std::string value;
     if (at < text.size() && text[at] == '"') {
       const size_t close = text.find('"', at + 1);
-      value = std::string(text.substr(at + 1, (close == std::string_view::npos ? text.size() : close) - at - 1));
+      value = std::string(
+          text.substr(at + 1, (close == std::string_view::npos ? text.size() : close) - at - 1));
       at = close == std::string_view::npos ? text.size() : close + 1;
     } else {
       const size_t end = std::min(text.find_first_of(", \t", at), text.size());
@@ -110,16 +112,19 @@ void NetClient::TakeRedirectCookies() {
     const size_t equals = field.find('=');
     if (equals == std::string::npos) continue;
     const size_t end = field.find(';', equals);
-    SetCookie(field.substr(0, equals).c_str(),
-              field.substr(equals + 1, end == std::string::npos ? std::string::npos : end - equals - 1).c_str());
+    SetCookie(
+        field.substr(0, equals).c_str(),
+        field.substr(equals + 1, end == std::string::npos ? std::string::npos : end - equals - 1)
+            .c_str());
   }
 }
 
 // Credentials and cookies belong to the server that asked for them; they
 // are not carried to another host or port.
 void NetClient::ForgetCredentialsFor(const URL& from, const URL& to) {
-  if (OriginOf(from) == OriginOf(to) && corvane::EqualsNoCase(from.GetProtocol() ? from.GetProtocol() : "",
-                                                               to.GetProtocol() ? to.GetProtocol() : ""))
+  if (OriginOf(from) == OriginOf(to) &&
+      corvane::EqualsNoCase(from.GetProtocol() ? from.GetProtocol() : "",
+                            to.GetProtocol() ? to.GetProtocol() : ""))
     return;
   AddHeader("Authorization", static_cast<const char*>(nullptr));
   AddHeader("Cookie", static_cast<const char*>(nullptr));
@@ -134,25 +139,32 @@ int NetClient::SendRequest(const char* method, const char* url) {
   int result = -1;
   int requests = 0;
   int auth_retries = 0;
-  bool first_pass = true;
+  std::string first_origin;
   for (;;) {
     const URL previous = target;
-    const std::string path = RequestPath(next.c_str(), target, first_pass);
-    if (!first_pass) ForgetCredentialsFor(previous, target);
-    first_pass = false;
-    const bool secure = target.GetProtocol() != nullptr && corvane::EqualsNoCase(target.GetProtocol(), "https");
-    result = SendRequest(current_method.c_str(), path.c_str(), target.GetHost(), target.GetPort(), secure);
-    ++requests;
+    // Until a redirect is followed, url is the caller's (a bare "host/x" too,
+    // also when a challenge sends it again).
+    const std::string path = RequestPath(next.c_str(), target, requests == 0);
+    if (requests == 0)
+      first_origin = OriginOf(target);
+    else
+      ForgetCredentialsFor(previous, target);
+    const bool secure =
+        target.GetProtocol() != nullptr && corvane::EqualsNoCase(target.GetProtocol(), "https");
+    result = SendRequest(current_method.c_str(), path.c_str(), target.GetHost(), target.GetPort(),
+                         secure);
     if (result < 0 || !m_pResponse) break;
     const char* status_text = m_pResponse->GetHeader("HTTPStatus");
     const int status = status_text != nullptr ? std::atoi(status_text) : 0;
     if (status == 401) {
-      if (++auth_retries > kMaxAuthRetries ||
-          !AddAuthHeader(m_pResponse->GetHeader("WWW-Authenticate"), current_method.c_str(), path.c_str()))
+      // The user's credentials answer only the server the caller named.
+      if (++auth_retries > kMaxAuthRetries || OriginOf(target) != first_origin ||
+          !AddAuthHeader(m_pResponse->GetHeader("WWW-Authenticate"), current_method.c_str(),
+                         path.c_str()))
         break;
-      --requests;  // an answered challenge is not a redirect
-      continue;
+      continue;  // an answered challenge is not a redirect
     }
+    ++requests;
     if (status < 300 || status > 399 || status == 304 || requests >= kMaxRequests) break;
     next = RedirectTarget(target);
     if (next.empty()) break;
@@ -177,11 +189,7 @@ bool NetClient::AddAuthHeader(const char* challenge, const char* method, const c
                      "NetClient::AddAuthHeader - Auth required but no credential is available.\n");
       return false;
     }
-    const std::string plain = m_strUser + ":" + m_strPassword;
-    int length = static_cast<int>(plain.size());
-    Encoder encoder("base64");
-    const char* encoded = encoder.Encode(reinterpret_cast<const unsigned char*>(plain.data()), &length);
-    AddHeader("Authorization", (std::string("Basic ") + (encoded != nullptr ? encoded : "")).c_str());
+    AddHeader("Authorization", BasicCredentials(m_strUser, m_strPassword).c_str());
     return true;
   }
   if (StartsWithNoCase(text, "Digest ")) {
@@ -196,7 +204,8 @@ bool NetClient::AddAuthHeader(const char* challenge, const char* method, const c
         m_strPassword.empty() ? nullptr : m_strPassword.c_str(), parameter("nonce"), path);
     if (header == nullptr) {
       debug.logerror("NetClient", __LINE__,
-                     "Error building digest header, possibly missing credential info. Authentication failed.\n");
+                     "Error building digest header, possibly missing credential info. "
+                     "Authentication failed.\n");
       return false;
     }
     AddHeader("Authorization", header);

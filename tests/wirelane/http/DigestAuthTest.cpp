@@ -1,22 +1,18 @@
 // Tests of Digest authentication: the RFC 2617 computation, the field text, a real server.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "sealvault/Digestor.h"
 #include "sealvault/Encoder.h"
 #include "wirelane/http/DigestAuth.h"
 #include "wirelane/http/HTTPSock.h"
+#include "wirelane/http/HttpPeerServers.h"
 #include "wirelane/sockets/SocketTestSupport.h"
 #include "wirelane/sockets/TlsTestSupport.h"
 
@@ -170,85 +166,7 @@ TEST(DigestAuthTest, ChallengeWithoutRealmUsesTheHostName) {
   EXPECT_EQ("given", DigestAuth("given", "MD5").GetRealm());
 }
 
-// apache2 with mod_auth_digest on a free loopback port, guarding /private
-// with an htdigest user file, started and stopped by this object.
-class DigestServer {
- public:
-  static constexpr const char* kRealm = "corvane-test";
-  static constexpr const char* kUser = "alice";
-  static constexpr const char* kPassword = "open-sesame";
-
-  DigestServer() : port_(tlstest::FreePort()) {
-    std::string pattern = ::testing::TempDir() + "corvane-apache-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) return;
-    dir_ = pattern;
-    // When started as root the server drops to "nobody", which must read here.
-    ::chmod(dir_.c_str(), 0755);
-    std::filesystem::create_directories(dir_ + "/htdocs/private");
-    std::ofstream(dir_ + "/htdocs/private/secret.txt") << "the secret\n";
-    tlstest::PeerProcess htdigest({"htdigest", "-c", dir_ + "/digest.pw", kRealm, kUser},
-                                  std::string(kPassword) + "\n" + kPassword + "\n");
-    htdigest.CloseInput();
-    EXPECT_EQ(0, htdigest.WaitExit()) << htdigest.Output();
-    std::filesystem::permissions(dir_ + "/digest.pw", std::filesystem::perms::others_read,
-                                 std::filesystem::perm_options::add);
-    std::filesystem::permissions(dir_ + "/htdocs/private/secret.txt",
-                                 std::filesystem::perms::others_read,
-                                 std::filesystem::perm_options::add);
-    WriteConfig();
-    server_ = std::make_unique<tlstest::PeerProcess>(std::vector<std::string>{
-        "/usr/sbin/apache2", "-X", "-d", dir_, "-f", dir_ + "/httpd.conf"});
-    ready_ = WaitForPort();
-    EXPECT_TRUE(ready_) << "apache2 did not start:\n"
-                        << server_->Output() << tlstest::ReadText(dir_ + "/error.log");
-  }
-  ~DigestServer() {
-    server_.reset();
-    if (!dir_.empty()) std::filesystem::remove_all(dir_);
-  }
-
-  int Port() const { return port_; }
-  bool Ready() const { return ready_; }
-  std::string ErrorLog() const { return tlstest::ReadText(dir_ + "/error.log"); }
-
- private:
-  void WriteConfig() {
-    const std::string modules = "/usr/lib/apache2/modules/";
-    std::ofstream conf(dir_ + "/httpd.conf");
-    conf << "ServerRoot \"" << dir_ << "\"\nServerName 127.0.0.1\n"
-         << "Listen 127.0.0.1:" << port_ << "\nPidFile \"" << dir_ << "/httpd.pid\"\n"
-         << "DefaultRuntimeDir \"" << dir_ << "\"\nErrorLog \"" << dir_ << "/error.log\"\n"
-         << "LogLevel warn auth_digest:info\nUser nobody\nGroup nogroup\n";
-    for (const char* module :
-         {"mpm_prefork", "authn_core", "authn_file", "authz_core", "authz_user", "auth_digest"}) {
-      conf << "LoadModule " << module << "_module " << modules << "mod_" << module << ".so\n";
-    }
-    conf << "DocumentRoot \"" << dir_ << "/htdocs\"\n<Location \"/private\">\n"
-         << "  AuthType Digest\n  AuthName \"" << kRealm << "\"\n"
-         << "  AuthUserFile \"" << dir_ << "/digest.pw\"\n  Require valid-user\n</Location>\n";
-  }
-
-  bool WaitForPort() {
-    const auto deadline = tlstest::Clock::now() + std::chrono::seconds(10);
-    while (tlstest::Clock::now() < deadline) {
-      const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(static_cast<uint16_t>(port_));
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool up = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      ::close(probe);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  int port_;
-  std::string dir_;
-  std::unique_ptr<tlstest::PeerProcess> server_;
-  bool ready_ = false;
-};
+using DigestServer = peertest::DigestApache;
 
 struct Reply {
   std::string status;
@@ -279,7 +197,7 @@ Reply Get(int port, const std::string& path, const std::string& authorization) {
 }
 
 TEST(DigestAuthTest, RealServerAcceptsTheRfcFormAndRefusesTheOldOne) {
-  if (::access("/usr/sbin/apache2", X_OK) != 0 || ::access("/usr/bin/htdigest", X_OK) != 0)
+  if (!DigestServer::Installed())
     GTEST_SKIP() << "apache2 is not installed (scripts/setup-deps.sh installs it)";
   DigestServer server;
   ASSERT_TRUE(server.Ready());
@@ -289,7 +207,7 @@ TEST(DigestAuthTest, RealServerAcceptsTheRfcFormAndRefusesTheOldOne) {
   ASSERT_EQ("401", challenge.status);
   ASSERT_EQ(0u, challenge.challenge.rfind("Digest ", 0)) << challenge.challenge;
   auto parameters = Parameters(challenge.challenge);
-  ASSERT_EQ(DigestServer::kRealm, parameters["realm"]);
+  ASSERT_EQ(server.Realm(), parameters["realm"]);
   ASSERT_FALSE(parameters["nonce"].empty());
 
   // The earlier text form, with the same computation: refused.

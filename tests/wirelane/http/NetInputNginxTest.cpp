@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 
+#include "wirelane/http/HttpPeerServers.h"
 #include "wirelane/http/NetInput.h"
 #include "wirelane/sockets/SocketStartup.h"
 #include "wirelane/sockets/SocketTestSupport.h"
@@ -19,8 +18,6 @@ namespace {
 
 using sockettest::kWaitLimitMs;
 using testing::HasSubstr;
-using tlstest::FreePort;
-using tlstest::PeerProcess;
 using tlstest::ReadText;
 using tlstest::TestCertificates;
 
@@ -32,68 +29,19 @@ std::string Page() {
   return page + "</body></html>\n";
 }
 
-// nginx in a private prefix folder, serving Page() as /page.html on a plain
-// and a TLS port (certificate of the test CA). Stopped by its pid.
-class Nginx {
+// nginx serving Page() as /page.html and /sub/page.html on a plain and a TLS
+// port; below /sub/ a sub_filter rewrites the page, which drops its length,
+// so nginx sends it in chunks.
+class Nginx : public peertest::Nginx {
  public:
-  Nginx() : plain_port_(FreePort()), tls_port_(FreePort()) {
-    std::string pattern = ::testing::TempDir() + "netinput-nginx-XXXXXX";
-    EXPECT_NE(nullptr, ::mkdtemp(pattern.data()));
-    dir_ = pattern;
-    std::filesystem::create_directories(dir_ + "/www/sub");
-    std::ofstream(dir_ + "/www/page.html") << Page();
-    std::ofstream(dir_ + "/www/sub/page.html") << Page();
-    std::ofstream(dir_ + "/nginx.conf") << Config();
-    process_ = std::make_unique<PeerProcess>(std::vector<std::string>{
-        "/usr/sbin/nginx", "-p", dir_, "-e", dir_ + "/error.log", "-c", dir_ + "/nginx.conf", "-g",
-        "daemon off; pid " + dir_ + "/nginx.pid;"});
-    ready_ = WaitForPort(plain_port_) && WaitForPort(tls_port_);
-    EXPECT_TRUE(ready_) << process_->Output() << ReadText(dir_ + "/error.log");
+  Nginx()
+      : peertest::Nginx(
+            "    location /sub/ { sub_filter MARK mark; sub_filter_once off; }\n",
+            "  gzip on;\n  gzip_min_length 0;\n  gzip_types *;\n  gzip_http_version 1.0;\n") {
+    std::filesystem::create_directories(Root() + "/sub");
+    std::ofstream(Root() + "/page.html") << Page();
+    std::ofstream(Root() + "/sub/page.html") << Page();
   }
-  ~Nginx() {
-    process_.reset();
-    std::filesystem::remove_all(dir_);
-  }
-  int PlainPort() const { return plain_port_; }
-  int TlsPort() const { return tls_port_; }
-  bool Ready() const { return ready_; }
-
- private:
-  std::string Config() const {
-    const TestCertificates& certs = TestCertificates::Get();
-    const std::string temp = " " + dir_ + "/tmp-";
-    // Rewriting the body drops its length, so nginx sends it in chunks.
-    const std::string sub_filter =
-        "    location /sub/ { sub_filter MARK mark; sub_filter_once off; }\n";
-    return "master_process off;\nerror_log " + dir_ + "/error.log;\n" +
-           "events { worker_connections 32; }\n"
-           "http {\n  access_log " +
-           dir_ + "/access.log;\n" + "  client_body_temp_path" + temp + "body;\n  proxy_temp_path" +
-           temp + "proxy;\n" + "  fastcgi_temp_path" + temp + "fastcgi;\n  uwsgi_temp_path" + temp +
-           "uwsgi;\n" + "  scgi_temp_path" + temp + "scgi;\n" +
-           "  gzip on;\n  gzip_min_length 0;\n  gzip_types *;\n  gzip_http_version 1.0;\n" +
-           "  root " + dir_ + "/www;\n" +
-           "  server {\n    listen 127.0.0.1:" + std::to_string(plain_port_) + ";\n" + sub_filter +
-           "  }\n  server {\n    listen 127.0.0.1:" + std::to_string(tls_port_) + " ssl;\n" +
-           sub_filter + "    ssl_certificate " + certs.Cert("server") + ";\n" +
-           "    ssl_certificate_key " + certs.Key("server") + ";\n  }\n}\n";
-  }
-
-  static bool WaitForPort(int port) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-      CSocket probe;
-      if (probe.Connect("127.0.0.1", port) == 0) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  int plain_port_;
-  int tls_port_;
-  std::string dir_;
-  std::unique_ptr<PeerProcess> process_;
-  bool ready_ = false;
 };
 
 class NetInputNginxTest : public ::testing::Test {
