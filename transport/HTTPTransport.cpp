@@ -64,7 +64,9 @@ const char* HTTPTransport::Send(const char* url, const char* method, const char*
 void HTTPTransport::Clear() { client_->Clear(); }
 
 void HTTPTransport::SetProxy(const char* host, short port, const char* user, const char* password) {
-  client_->SetProxy(host, port, user, password);
+  // The port travels as 16 bits; read as signed, every port above 32767
+  // (most ephemeral ports) would turn negative and be dropped.
+  client_->SetProxy(host, static_cast<unsigned short>(port), user, password);
 }
 
 const char* HTTPTransport::GetHeader(const char* name) { return client_->Get(name); }

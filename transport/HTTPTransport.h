@@ -26,6 +26,7 @@ class TRANSPORT_API HTTPTransport : public Transport {
   // quoted; everything else becomes a request header. Null texts are ignored.
   void AddHeader(const char* name, const char* value) override;
   void Clear() override;
+  // port is read as an unsigned 16-bit number (0 keeps the port in host or the last one).
   void SetProxy(const char* host, short port, const char* user, const char* password) override;
   // The client's Get: "ResponseHeader", "header|Name", "cookie|Name", ...
   const char* GetHeader(const char* name) override;

@@ -138,6 +138,20 @@ TEST(HTTPTransportTest, ClearReleasesRequestAndProxyAndTheNextSendWorks) {
   EXPECT_THAT(reply, HasSubstr("\nhi"));
 }
 
+TEST(HTTPTransportTest, ProxyPortsAboveSignedShortRangeAreKept) {
+  // The proxy: a server that answers whatever reaches it.
+  ScriptedServer proxy(EchoAnswer);
+  Made made(0);
+  // Ephemeral ports are mostly above 32767; the short argument carries them
+  // as their 16 bits.
+  made->SetProxy("127.0.0.1", static_cast<short>(static_cast<unsigned short>(proxy.Port())),
+                 nullptr, nullptr);
+  unsigned long length = 0;
+  ASSERT_NE(nullptr, made->Send("http://target.test/p", "GET", nullptr, &length, nullptr));
+  ASSERT_EQ(1u, proxy.Count());
+  EXPECT_THAT(proxy.Requests()[0].Line(), HasSubstr("http://target.test/p"));
+}
+
 TEST(HTTPTransportTest, AttachmentGoesOutAsMime) {
   const std::string file =
       ::testing::TempDir() + "transport-attach-" + std::to_string(::getpid()) + ".txt";
