@@ -111,6 +111,12 @@ unsigned long FileMap::Write(const void* data, unsigned long length) {
   return length;
 }
 
+bool FileMap::Commit(unsigned long length) {
+  if (!section_ || !section_->IsWritable() || length > capacity_ - write_position_) return false;
+  write_position_ += static_cast<unsigned>(length);
+  return true;
+}
+
 bool FileMap::MapFile(const char* name, unsigned long long* length) {
   Close();
   uint64_t file_length = 0;

@@ -73,6 +73,13 @@ class CORVANE_COMMON_API FileMap {
   // lengths that would take the write position past 4 GB - 1 always fail).
   unsigned long Write(const void* data, unsigned long length);
 
+  // Records that length bytes the caller stored through GetView() at the
+  // write position are content: the write position advances by length, so
+  // bytes can be read into the view directly instead of through Write.
+  // Returns false, changing nothing, when there is no writable view or the
+  // bytes would pass the capacity.
+  bool Commit(unsigned long length);
+
   // Closes the current section, then maps the regular file name read-only
   // over its whole length (others may read and write the file meanwhile).
   // *length (not null) receives the file's length, 0 when the file cannot be

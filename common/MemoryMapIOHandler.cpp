@@ -55,6 +55,12 @@ int MemoryMapIOHandler::Allocate(int size) {
   return size;
 }
 
+unsigned long MemoryMapIOHandler::GetCapacity() {
+  return map_ && map_->GetView() != nullptr ? map_->GetCapacity() : 0;
+}
+
+bool MemoryMapIOHandler::Commit(unsigned long size) { return map_ && map_->Commit(size); }
+
 char* MemoryMapIOHandler::MapFile(const char* name, int* size) {
   unsigned long long length = 0;
   const bool mapped = EnsureMap(0).MapFile(name, &length);

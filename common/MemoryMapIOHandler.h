@@ -50,6 +50,16 @@ class CORVANE_COMMON_API MemoryMapIOHandler : public IOHandler {
   // nothing and returns 0.
   int Allocate(int size) override;
 
+  // Size of the section in bytes: what Allocate made room for, counted from
+  // GetBuffer(); 0 when nothing is mapped.
+  unsigned long GetCapacity();
+  // Records that size bytes the caller stored past the write position (in
+  // room made by Allocate) are content: GetLength() grows by size. Lets a
+  // reader fill the section directly rather than copy through WriteStream.
+  // Returns false, changing nothing, when nothing writable is mapped or the
+  // bytes would pass the capacity.
+  bool Commit(unsigned long size);
+
   // Replaces the content by a read-only view of the regular file name. *size
   // (not null) receives the file's length, or 0 when the file cannot be
   // opened or is longer than 2 GB - 1 bytes (such a file is not mapped).

@@ -42,10 +42,15 @@ void CloseDescriptor(int descriptor) {
   if (descriptor >= 0) ::close(descriptor);
 }
 
-// Regions up to this size go back to a small process-wide pool when freed:
-// making a fresh one costs five system calls and a page fault per page.
-constexpr size_t kPooledRegionLimit = size_t{1} << 20;
+// Regions whose store is up to this size go back to a small process-wide
+// pool when freed: making a fresh one costs five system calls, and filling it
+// a page fault per 4 KB page, which here costs more than the bytes themselves
+// take to arrive over loopback. A message body of a few megabytes read again
+// and again thus lands in pages that are already in place.
+constexpr size_t kPooledRegionLimit = size_t{4} << 20;
+// What the pool may keep in all: idle memory stays bounded.
 constexpr size_t kPoolCapacity = 8;
+constexpr size_t kPoolBytes = size_t{16} << 20;
 
 struct PooledRegion {
   int descriptor;
@@ -58,21 +63,34 @@ class RegionPool {
  public:
   bool Put(const PooledRegion& region) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (regions_.size() >= kPoolCapacity) return false;
+    if (regions_.size() >= kPoolCapacity || bytes_ + region.store_length > kPoolBytes) return false;
     regions_.push_back(region);
+    bytes_ += region.store_length;
     return true;
   }
-  bool Take(PooledRegion* region) {
+  // The region whose store fits size most closely, else the largest one
+  // (which then grows least).
+  bool Take(size_t size, PooledRegion* region) {
     std::lock_guard<std::mutex> guard(lock_);
     if (regions_.empty()) return false;
-    *region = regions_.back();
-    regions_.pop_back();
+    auto chosen = regions_.begin();
+    for (auto at = regions_.begin(); at != regions_.end(); ++at) {
+      const bool fits = at->store_length >= size;
+      const bool chosen_fits = chosen->store_length >= size;
+      if (fits ? !chosen_fits || at->store_length < chosen->store_length
+               : !chosen_fits && at->store_length > chosen->store_length)
+        chosen = at;
+    }
+    *region = *chosen;
+    bytes_ -= chosen->store_length;
+    regions_.erase(chosen);
     return true;
   }
 
  private:
   std::mutex lock_;
   std::vector<PooledRegion> regions_;
+  size_t bytes_ = 0;
 };
 
 RegionPool& Pool() {
@@ -85,12 +103,14 @@ void Release(const PooledRegion& region) {
   CloseDescriptor(region.descriptor);
 }
 
-// A pooled region reshaped to size zero-filled writable bytes, or false.
+// A pooled region reshaped to a view of size zero-filled writable bytes, or
+// false. A larger store keeps its pages: its bytes past size are stale and
+// are zeroed when a view grows over them (see MemorySection::stale_).
 bool Reuse(size_t size, PooledRegion* region) {
-  if (size > kPooledRegionLimit || !Pool().Take(region)) return false;
-  // Shrinking the store drops the old bytes past size (the kernel zeroes the
-  // rest of the last page), so later growth sees zeros as with a new region.
-  if (region->store_length != size) {
+  if (size > kPooledRegionLimit || !Pool().Take(size, region)) return false;
+  const size_t dirty = std::min(size, region->store_length);
+  if (region->store_length < size) {
+    // Growing the store adds zero-filled bytes.
     if (::ftruncate(region->descriptor, static_cast<off_t>(size)) != 0) {
       Release(*region);
       return false;
@@ -106,7 +126,7 @@ bool Reuse(size_t size, PooledRegion* region) {
     region->view = static_cast<char*>(moved);
     region->size = size;
   }
-  std::memset(region->view, 0, size);
+  std::memset(region->view, 0, dirty);
   return true;
 }
 
@@ -134,6 +154,8 @@ std::unique_ptr<MemorySection> MemorySection::CreateShared(size_t size, bool wri
     std::unique_ptr<MemorySection> section(
         new MemorySection(reused.descriptor, reused.view, size, true, false));
     section->store_length_ = reused.store_length;
+    section->stale_begin_ = size;
+    section->stale_end_ = reused.store_length;
     return section;
   }
   const int descriptor = ::memfd_create("corvane-section", MFD_CLOEXEC);
@@ -188,6 +210,10 @@ bool MemorySection::Remap(size_t size, bool writable) {
     store_length_ = size;
   }
 
+  // A view that grows over bytes a former owner left must show zeros there:
+  // a writable view zeroes them in place once it is mapped, keeping their
+  // pages; a read-only one cannot, so they are dropped from the store first.
+  if (!writable && !ClearStale(size)) return false;
   char* view = nullptr;
   if (writable == writable_) {
     void* moved = ::mremap(view_, size_, size, MREMAP_MAYMOVE);
@@ -202,10 +228,29 @@ bool MemorySection::Remap(size_t size, bool writable) {
   view_ = view;
   size_ = size;
   writable_ = writable;
+  ClearStale(size);  // only bytes inside the writable view are left to clear
+  return true;
+}
+
+bool MemorySection::ClearStale(size_t upto) const {
+  const size_t end = std::min(upto, stale_end_);
+  if (stale_begin_ >= end) return true;
+  // Bytes inside a writable view are zeroed in place, keeping their pages;
+  // the rest are dropped from the store, which then reads back as zeros.
+  const size_t in_view = writable_ ? std::clamp(size_, stale_begin_, end) : stale_begin_;
+  std::memset(view_ + stale_begin_, 0, in_view - stale_begin_);
+  if (in_view < end &&
+      ::fallocate(descriptor_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                  static_cast<off_t>(in_view), static_cast<off_t>(end - in_view)) != 0)
+    return false;
+  stale_begin_ = end;
   return true;
 }
 
 std::unique_ptr<MemorySection> MemorySection::Duplicate() const {
+  // Both views may grow over the stale bytes later; they are cleared now so
+  // that neither zeroes what the other wrote there.
+  if (!ClearStale(stale_end_)) return nullptr;
   shared_ = true;
   const int descriptor = ::fcntl(descriptor_, F_DUPFD_CLOEXEC, 0);
   if (descriptor < 0) return nullptr;

@@ -22,9 +22,10 @@ class MemorySection {
 
   // A new zero-filled anonymous region of size bytes, mapped for reading and
   // (when writable) writing. Null when size is 0 or the region cannot be made.
-  // Small writable regions that were never duplicated are kept for reuse
-  // when they are destroyed (a few per process), so message-sized regions
-  // made one after another cost neither system calls nor fresh pages.
+  // Writable regions of up to 4 MB that were never duplicated are kept for
+  // reuse when they are destroyed (a few per process, 16 MB in all), so
+  // message-sized regions made one after another cost neither system calls
+  // nor fresh pages.
   static std::unique_ptr<MemorySection> CreateShared(size_t size, bool writable);
 
   // Maps the whole regular file at path read-only; the file stays open for
@@ -75,6 +76,9 @@ class MemorySection {
 
   // True when this region may go back to the reuse pool at destruction.
   bool Recyclable() const;
+  // Zeroes the stale bytes below upto (see stale_begin_); false when the
+  // store could not be cleared.
+  bool ClearStale(size_t upto) const;
 
   int descriptor_;
   char* view_;
@@ -85,6 +89,11 @@ class MemorySection {
   size_t store_length_ = 0;
   // Set once another view maps the same store: it may never be reused.
   mutable bool shared_ = false;
+  // A reused region keeps the pages of its larger store: bytes from
+  // stale_begin_ to stale_end_ still hold a former owner's data and are
+  // zeroed before any view shows them.
+  mutable size_t stale_begin_ = 0;
+  mutable size_t stale_end_ = 0;
   // A private copy keeps its source file open so the file's identity (and
   // with it RemoveSourceFile's check) cannot pass to a newer file.
   int source_descriptor_ = -1;

@@ -75,6 +75,29 @@ TEST(FileMapTest, GrowthKeepsBytesStoredDirectlyPastTheWritePosition) {
   EXPECT_EQ(ViewBytes(map, 0, 100), filled);
 }
 
+// Bytes stored straight into the view become content through Commit, as far
+// as the capacity reaches.
+TEST(FileMapTest, CommitMakesBytesStoredInTheViewContent) {
+  FileMap unmapped(100);
+  EXPECT_FALSE(unmapped.Commit(10));
+  EXPECT_EQ(unmapped.GetLength(), 0u);
+
+  FileMap map(100);
+  ASSERT_EQ(map.Write("ab", 2), 2u);
+  const std::string filled = PatternBytes(60);
+  std::memcpy(map.GetView() + 2, filled.data(), filled.size());
+  ASSERT_TRUE(map.Commit(filled.size()));
+  EXPECT_EQ(map.GetLength(), 62u);
+  EXPECT_EQ(ViewBytes(map, 0, 62), "ab" + filled);
+  EXPECT_FALSE(map.Commit(39));
+  EXPECT_EQ(map.GetLength(), 62u);
+  EXPECT_TRUE(map.Commit(38));
+  EXPECT_EQ(map.GetLength(), 100u);
+  EXPECT_TRUE(map.Commit(0));
+  EXPECT_EQ(map.Write("c", 1), 1u);  // the next write grows the section as usual
+  EXPECT_EQ(map.GetLength(), 101u);
+}
+
 TEST(FileMapTest, ReadIsBoundedByTheCapacityNotTheWritePosition) {
   FileMap map(64);
   ASSERT_EQ(map.Write(nullptr, 64), 0u);

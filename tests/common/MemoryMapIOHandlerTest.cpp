@@ -96,6 +96,25 @@ TEST(MemoryMapIOHandlerTest, AllocateAgainKeepsWhatTheCallerStored) {
   EXPECT_EQ(untouched.GetBuffer(), nullptr);
 }
 
+// A reader fills the room Allocate made and commits what it stored.
+TEST(MemoryMapIOHandlerTest, CommitAddsBytesStoredInAllocatedRoom) {
+  MemoryMapIOHandler handler(0);
+  EXPECT_EQ(handler.GetCapacity(), 0u);
+  EXPECT_FALSE(handler.Commit(1));
+  ASSERT_EQ(handler.Allocate(100), 100);
+  EXPECT_EQ(handler.GetCapacity(), 100u);
+  const std::string bytes = PatternBytes(80);
+  std::memcpy(handler.GetBuffer(), bytes.data(), bytes.size());
+  ASSERT_TRUE(handler.Commit(bytes.size()));
+  EXPECT_EQ(Content(handler), bytes);
+  EXPECT_FALSE(handler.Commit(21));
+  EXPECT_EQ(handler.GetLength(), 80u);
+  EXPECT_EQ(handler.WriteStream("!"), 1u);
+  EXPECT_EQ(Content(handler), bytes + "!");
+  handler.Reset();
+  EXPECT_EQ(handler.GetCapacity(), 0u);
+}
+
 TEST(MemoryMapIOHandlerTest, AllocateThatCannotMapLeavesNoBuffer) {
   MemoryMapIOHandler handler(0);
   {

@@ -192,5 +192,51 @@ TEST(MemorySectionTest, ReusedRegionsComeBackZeroFilled) {
   EXPECT_EQ(copy->Data()[0], '\0');  // the duplicate's store was not given away
 }
 
+// A reused region keeps the pages of a larger store; what a former owner left
+// there reads as zeros once a view grows over it: writable, read-only, or
+// through a duplicate, without one view zeroing what the other wrote.
+TEST(MemorySectionTest, GrowingAReusedRegionShowsZerosWhereAFormerOwnerWrote) {
+  // Only the store left dirty here is large enough for the smaller view, so
+  // that is the one handed out again.
+  constexpr size_t kLarge = size_t{4} << 20;
+  constexpr size_t kSmaller = kLarge - 10000;
+  const std::string zeros(kLarge, '\0');
+  auto leave_dirty_store = [] {
+    auto dirty = MemorySection::CreateShared(kLarge, true);
+    ASSERT_NE(dirty, nullptr);
+    std::memset(dirty->Data(), 'x', kLarge);
+  };
+
+  leave_dirty_store();
+  auto grown = MemorySection::CreateShared(kSmaller, true);
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(Bytes(*grown, 0, kSmaller), zeros.substr(0, kSmaller));
+  std::memset(grown->Data(), 'a', kSmaller);
+  ASSERT_TRUE(grown->Remap(kLarge + 4096, true));
+  EXPECT_EQ(Bytes(*grown, 0, kSmaller), std::string(kSmaller, 'a'));
+  EXPECT_EQ(Bytes(*grown, kSmaller, kLarge + 4096 - kSmaller),
+            std::string(kLarge + 4096 - kSmaller, '\0'));
+  grown.reset();
+
+  leave_dirty_store();
+  auto read_only = MemorySection::CreateShared(kSmaller, true);
+  ASSERT_NE(read_only, nullptr);
+  ASSERT_TRUE(read_only->Remap(kLarge, false));
+  EXPECT_EQ(Bytes(*read_only, 0, kLarge), zeros);
+  read_only.reset();
+
+  leave_dirty_store();
+  auto original = MemorySection::CreateShared(kSmaller, true);
+  ASSERT_NE(original, nullptr);
+  auto copy = original->Duplicate();
+  ASSERT_NE(copy, nullptr);
+  ASSERT_TRUE(copy->Remap(kLarge, true));
+  EXPECT_EQ(Bytes(*copy, 0, kLarge), zeros);
+  copy->Data()[kLarge - 1] = 'c';
+  ASSERT_TRUE(original->Remap(kLarge, true));
+  EXPECT_EQ(original->Data()[kLarge - 1], 'c');
+  EXPECT_EQ(Bytes(*original, 0, kLarge - 1), zeros.substr(1));
+}
+
 }  // namespace
 }  // namespace corvane::platform

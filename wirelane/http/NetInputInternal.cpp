@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 
 #include "common/NoCase.h"
 
@@ -44,11 +45,24 @@ void ContentWriter::Reserve(size_t expected) {
   room_end_ = length + room - 1;
 }
 
-bool ContentWriter::Append(const char* data, size_t length) {
-  if (length == 0) return true;
+char* ContentWriter::Space(size_t length) {
   const size_t before = holder_.GetLength();
   if (room_end_ == 0 || before + length > room_end_) Reserve(std::max(length, before));
-  return holder_.WriteStream(static_cast<const void*>(data), length) == length;
+  // Reserve cannot tell whether the holder grew; its capacity can.
+  char* buffer = holder_.GetBuffer();
+  if (buffer == nullptr || holder_.GetCapacity() <= before + length) return nullptr;
+  return buffer + before;
+}
+
+void ContentWriter::Commit(size_t count) { holder_.Commit(count); }
+
+bool ContentWriter::Append(const char* data, size_t length) {
+  if (length == 0) return true;
+  char* space = Space(length);
+  if (space == nullptr) return false;
+  std::memcpy(space, data, length);
+  Commit(length);
+  return true;
 }
 
 void ContentWriter::Terminate() {

@@ -33,12 +33,20 @@ std::string_view BoundaryOf(std::string_view contentType);
 // Exported for the library's own tests; not an installed header.
 // Appends bytes to a content holder, growing its room geometrically (the
 // holder itself grows by fixed steps, which would remap a large body once
-// per piece), and keeps a NUL byte after the content.
+// per piece), and keeps a NUL byte after the content. Bytes are either
+// copied in (Append) or received straight into the holder (Space, Commit).
 class WIRELANE_API ContentWriter {
  public:
   explicit ContentWriter(MemoryMapIOHandler& holder) : holder_(holder) {}
   // Makes room for expected more bytes plus the NUL.
   void Reserve(size_t expected);
+  // Room for length more bytes (and the NUL after them) at the end of the
+  // content, for the caller to fill; null when the holder cannot grow. Valid
+  // until the next call on this writer or the holder.
+  char* Space(size_t length);
+  // Makes count bytes stored in the last Space (count at most its length)
+  // part of the content.
+  void Commit(size_t count);
   // Appends length bytes; false when the holder could not store them.
   bool Append(const char* data, size_t length);
   // Writes the NUL after the content (room for it is always kept).

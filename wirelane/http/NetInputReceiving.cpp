@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/NoCase.h"
 #include "common/TextFunctions.h"
@@ -23,20 +24,48 @@ using corvane::netinput::kReadPiece;
 
 namespace {
 
-// Reads count bytes in pieces of at most size bytes through buffer and hands
-// each piece to sink. Returns the bytes read: fewer than count when the
-// connection ended or failed, or when sink refused a piece.
-size_t ReadPieces(HTTPSock& socket, size_t count, char* buffer, size_t size,
-                  const std::function<bool(char*, size_t)>& sink) {
+// Where the bytes of a body go while they are read: into memory that space
+// gives for each piece (null stops the reading), then handed to sink, which
+// may refuse them.
+struct PieceTarget {
+  std::function<char*(size_t)> space;
+  std::function<bool(char*, size_t)> sink;
+};
+
+// Reads count bytes in pieces of at most size bytes into target. Returns the
+// bytes read: fewer than count when the connection ended or failed, or when
+// the target had no room or refused a piece.
+size_t ReadPieces(HTTPSock& socket, size_t count, size_t size, const PieceTarget& target) {
   size_t done = 0;
   while (done < count) {
     const size_t want = std::min(size, count - done);
-    const int got = socket.Read(buffer, static_cast<unsigned>(want));
+    char* space = target.space(want);
+    if (space == nullptr) break;
+    const int got = socket.Read(space, static_cast<unsigned>(want));
     if (got < 1) break;
-    if (!sink(buffer, static_cast<size_t>(got))) break;
+    if (!target.sink(space, static_cast<size_t>(got))) break;
     done += static_cast<size_t>(got);
   }
   return done;
+}
+
+// Pieces read straight into the content holder; stored turns false when the
+// holder could not grow. A large body thus arrives without a copy.
+PieceTarget IntoHolder(ContentWriter& writer, bool& stored) {
+  return {[&writer, &stored](size_t want) {
+            char* space = writer.Space(want);
+            stored = space != nullptr;
+            return space;
+          },
+          [&writer](char*, size_t count) {
+            writer.Commit(count);
+            return true;
+          }};
+}
+
+// Pieces read through buffer (of at least the piece size) and handed to sink.
+PieceTarget ThroughBuffer(char* buffer, std::function<bool(char*, size_t)> sink) {
+  return {[buffer](size_t) { return buffer; }, std::move(sink)};
 }
 
 // The body limit: the socket's MaxPostSize when above 0, else the cap.
@@ -97,12 +126,12 @@ ChunkLine ReadChunkSize(HTTPSock& socket, int& size, const char*& failure) {
   return size == 0 ? ChunkLine::kLast : ChunkLine::kData;
 }
 
-// Reads size bytes of chunk data into sink, then the CR LF after them; total
-// grows by the bytes read. Returns null, or what went wrong.
-const char* ReadChunkData(HTTPSock& socket, size_t size, ReadBuffer& piece,
-                          const std::function<bool(char*, size_t)>& sink, long long& total) {
-  const size_t piece_size = std::min(size, kReadPiece);
-  const size_t done = ReadPieces(socket, size, piece.Get(piece_size), piece_size, sink);
+// Reads size bytes of chunk data into target (pieces of at most kReadPiece
+// bytes), then the CR LF after them; total grows by the bytes read. Returns
+// null, or what went wrong.
+const char* ReadChunkData(HTTPSock& socket, size_t size, const PieceTarget& target,
+                          long long& total) {
+  const size_t done = ReadPieces(socket, size, kReadPiece, target);
   total += static_cast<long long>(done);
   char end[2] = {};
   if (done != size || socket.Read(end, 2) != 2) return "the connection ended inside a chunk";
@@ -212,12 +241,12 @@ int NetInput::ReadByLength(unsigned length) {
                    static_cast<int>(length));
     return 0;
   }
-  ReadBuffer piece;
-  const size_t piece_size = std::min<size_t>(length, kReadPiece);
+  // A presized body is read in one piece: the socket takes it off the
+  // connection in as few receives as the kernel allows. Beyond the presized
+  // room the holder grows with what arrives.
+  const size_t piece = length <= kPresizeLimit ? length : kReadPiece;
   bool stored = true;
-  const size_t done =
-      ReadPieces(*m_pSocket, length, piece.Get(piece_size), piece_size,
-                 [&](char* data, size_t count) { return stored = writer.Append(data, count); });
+  const size_t done = ReadPieces(*m_pSocket, length, piece, IntoHolder(writer, stored));
   writer.Terminate();
   if (!stored) {
     debug.logerror("NetInput", __LINE__,
@@ -240,11 +269,17 @@ int NetInput::ReadToEnd(long long limit) {
   Debug debug("NetInput::Receive");
   MemoryMapIOHandler& content = Content();
   ContentWriter writer(content);
-  ReadBuffer buffer;
-  char* piece = buffer.Get(kReadPiece);
   long long total = 0;
   for (;;) {
-    const int got = m_pSocket->Read(piece, static_cast<unsigned>(kReadPiece));
+    char* space = writer.Space(kReadPiece);
+    if (space == nullptr) {
+      debug.logerror("NetInput", __LINE__,
+                     "NetInput::Receive - Error allocating memory for incoming message -  "
+                     "content-length(%d)\n",
+                     static_cast<int>(total + static_cast<long long>(kReadPiece)));
+      break;
+    }
+    const int got = m_pSocket->Read(space, static_cast<unsigned>(kReadPiece));
     if (got < 1) break;
     if (total + got > limit) {
       debug.logerror("NetInput", __LINE__,
@@ -253,13 +288,7 @@ int NetInput::ReadToEnd(long long limit) {
       content.Reset();
       return 0;
     }
-    if (!writer.Append(piece, static_cast<size_t>(got))) {
-      debug.logerror("NetInput", __LINE__,
-                     "NetInput::Receive - Error allocating memory for incoming message -  "
-                     "content-length(%d)\n",
-                     static_cast<int>(total + got));
-      break;
-    }
+    writer.Commit(static_cast<size_t>(got));
     total += got;
   }
   writer.Terminate();
@@ -282,12 +311,13 @@ int NetInput::StreamMultipart(unsigned length, unsigned pieceSize) {
     return 0;
   }
   debug.print("********** Received MIME message ***********\n");
-  const size_t done =
-      ReadPieces(*m_pSocket, length, buffer, pieceSize, [&](char* data, size_t count) {
-        if (Debug::m_nDebugMode > 4) debug.tracing("%.*s", static_cast<int>(count), data);
-        DecodeMultipartStream(data, static_cast<int>(count));
-        return true;
-      });
+  const size_t done = ReadPieces(*m_pSocket, length, pieceSize,
+                                 ThroughBuffer(buffer, [&](char* data, size_t count) {
+                                   if (Debug::m_nDebugMode > 4)
+                                     debug.tracing("%.*s", static_cast<int>(count), data);
+                                   DecodeMultipartStream(data, static_cast<int>(count));
+                                   return true;
+                                 }));
   debug.print("********** End of MIME message (%d bytes)***********\n", static_cast<int>(done));
   SetMultipartVariables();
   content.Reset();
@@ -330,13 +360,21 @@ int NetInput::ReadChuck() {
   MemoryMapIOHandler& content = Content();
   ContentWriter writer(content);
   bool stored = true;
-  const auto sink = [&](char* data, size_t length) {
+  // Plain chunks go straight into the holder; multipart ones through a read
+  // buffer to the parser, which keeps what it needs.
+  ReadBuffer buffer;
+  PieceTarget target = multipart ? ThroughBuffer(buffer.Get(kReadPiece),
+                                                 [this](char* data, size_t length) {
+                                                   DecodeMultipartStream(
+                                                       data, static_cast<int>(length));
+                                                   return true;
+                                                 })
+                                 : IntoHolder(writer, stored);
+  // Each piece is dumped at debug level as it arrives.
+  target.sink = [&debug, sink = std::move(target.sink)](char* data, size_t length) {
     if (Debug::m_nDebugMode > 1) debug.dump("%.*s", static_cast<int>(length), data);
-    if (!multipart) return stored = writer.Append(data, length);
-    DecodeMultipartStream(data, static_cast<int>(length));
-    return true;
+    return sink(data, length);
   };
-  ReadBuffer piece;
   long long total = 0;
   const char* failure = nullptr;
   for (;;) {
@@ -354,7 +392,7 @@ int NetInput::ReadChuck() {
       m_pMultipart.reset();
       return 0;
     }
-    failure = ReadChunkData(*m_pSocket, static_cast<size_t>(size), piece, sink, total);
+    failure = ReadChunkData(*m_pSocket, static_cast<size_t>(size), target, total);
     if (failure != nullptr) {
       if (!stored) failure = "memory ran out";
       break;

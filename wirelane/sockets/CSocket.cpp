@@ -21,7 +21,6 @@ namespace platform = corvane::platform;
 
 constexpr int kDefaultTimeoutMs = 120000;
 constexpr int kDefaultChunkSize = 10240;
-constexpr unsigned int kLargestReadPiece = 16384;
 // A CONNECT reply is a status line and a few fields; anything longer is not
 // a proxy worth waiting for.
 constexpr std::size_t kLargestProxyReply = 65536;
@@ -133,9 +132,10 @@ int CSocket::Read(char* buffer, unsigned int size) {
   size = std::min(size, static_cast<unsigned int>(INT_MAX));
 
   unsigned int total = static_cast<unsigned int>(received_->Take(buffer, size));
+  // The rest goes straight into the caller's buffer, as much per receive as
+  // the connection has: a large body costs few system calls and no copy.
   while (total < size) {
-    const int result =
-        ReadData(descriptor_, buffer + total, std::min(size - total, kLargestReadPiece));
+    const int result = ReadData(descriptor_, buffer + total, size - total);
     if (result <= 0) break;
     total += static_cast<unsigned int>(result);
   }
