@@ -169,6 +169,13 @@ int NetInput::ReceiveBody() {
   if (coding == nullptr) coding = m_pHeader->Get("Transfer-coding");
   const char* length_field = m_pHeader->Get("Content-Length");
   const bool response = m_pHeader->Get("HTTPStatus") != nullptr;
+  // Responses that never carry a body (RFC 7230, 3.3.3): reading up to the
+  // end would swallow the final response that follows a 100 Continue, or
+  // wait for a server that keeps the connection open.
+  if (response) {
+    const int status = std::atoi(m_pHeader->Get("HTTPStatus"));
+    if ((status >= 100 && status < 200) || status == 204 || status == 304) return 0;
+  }
   // A chunked body is framed by its chunks even when a Content-Length came
   // along; a request announces its chunks only through this field.
   if ((coding != nullptr && ContainsNoCase(coding, "chunked")) ||

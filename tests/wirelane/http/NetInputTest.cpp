@@ -637,4 +637,27 @@ TEST(NetInputTest, ContentWriterSpaceTakesPiecesFilledInPlace) {
   EXPECT_GT(holder.GetCapacity(), holder.GetLength());
 }
 
+// Interim and empty responses end at their header: a 100 Continue is followed
+// by the real response on the same connection, and 204/304 carry no body even
+// when the connection stays open.
+TEST(NetInputTest, ResponsesWithoutBodyEndAtTheirHeader) {
+  Wire wire;
+  wire.Send("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"
+            "HTTP/1.1 204 No Content\r\n\r\nHTTP/1.1 304 Not Modified\r\n\r\n");
+  NetInput input(wire.server.get());
+  const struct {
+    const char* status;
+    int result;
+    const char* content;
+  } expected[] = {{"100", 0, ""}, {"200", 2, "ok"}, {"204", 0, ""}, {"304", 0, ""}};
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.status);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(e.result, input.Receive());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_STREQ(e.status, input.GetHeader("HTTPStatus"));
+    EXPECT_EQ(e.content, ContentOf(input));
+  }
+}
+
 }  // namespace
