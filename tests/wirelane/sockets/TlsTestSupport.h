@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -135,20 +136,24 @@ inline std::string ExpiryOf(const std::string& certificate) {
   return text;
 }
 
-// A free loopback port: bound to 0, read back and released (for programs
-// that need a port number up front).
+// A free loopback port for programs that need a port number up front. It is
+// drawn at random below the kernel's ephemeral range (32768 and up), so the
+// ports that listeners bound to 0 receive meanwhile can never take it; a
+// candidate counts as free when it can be bound.
 inline int FreePort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  ::close(probe);
-  return port;
+  static std::atomic<unsigned> sequence{static_cast<unsigned>(::getpid()) * 7919u};
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const int port = 20000 + static_cast<int>((sequence.fetch_add(104729u) * 2654435761u) % 12000u);
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool free = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(probe);
+    if (free) return port;
+  }
+  return 0;
 }
 
 // An outside program (openssl s_server or s_client) started by the test:
