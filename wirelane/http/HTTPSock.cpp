@@ -229,6 +229,11 @@ int HTTPSock::SendStatus(int status, const char* message, const char* extraHeade
 }
 
 void HTTPSock::Redirect(const char* url) {
+  if (url != nullptr && std::strpbrk(url, "\r\n") != nullptr) {
+    // A line break would end the Location field and start fields of the caller's choosing.
+    Debug("HTTPSock::Redirect").logerror("HTTPSOCK", __LINE__, "Redirect target with a line break refused.\n");
+    return;
+  }
   ClearHeader();
   m_pSocket->ClearBuffer();
   const std::string location = std::string("Location: ") + (url != nullptr ? url : "") + "\r\n";

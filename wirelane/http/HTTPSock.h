@@ -139,7 +139,8 @@ class WIRELANE_API HTTPSock : public CSocketBase {
   // null; then flushes the connection. Returns the flush result.
   int SendStatus(int status, const char* message, const char* extraHeader);
   // Drops the extra header fields and any buffered output and sends a 302
-  // response pointing to url.
+  // response pointing to url. A url with CR or LF is refused (logged) and
+  // nothing is sent.
   void Redirect(const char* url);
 
   // Makes the connection for type: 1 SSLSocket, 2 SSPSocket, 3 CSocket; 0 (or

@@ -182,6 +182,15 @@ TEST(HTTPSockTest, SendStatusAndRedirectWriteExactBytes) {
       sockettest::ReadAll(pair.client));
 }
 
+TEST(HTTPSockTest, RedirectRefusesLineBreaks) {
+  sockettest::LogCapture log;
+  HttpPair pair;
+  pair.server->Redirect("/x\r\nSet-Cookie: stolen=1");
+  pair.server->Close();
+  EXPECT_EQ("", sockettest::ReadAll(pair.client));
+  EXPECT_NE(std::string::npos, log.Text().find("Redirect target with a line break refused."));
+}
+
 TEST(HTTPSockTest, SendHttpMessageResults) {
   HttpPair pair;
   EXPECT_EQ(-1, pair.server->SendHttpMessage(nullptr, 0, nullptr, 0));
