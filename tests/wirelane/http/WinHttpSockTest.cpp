@@ -20,6 +20,7 @@
 #include "wirelane/http/WinHttpSock.h"
 #include "wirelane/sockets/SocketStartup.h"
 #include "wirelane/sockets/SocketTestSupport.h"
+#include "wirelane/http/HttpPeerServers.h"
 #include "wirelane/sockets/TlsTestSupport.h"
 
 namespace {
@@ -407,7 +408,7 @@ class Nginx {
         "/usr/sbin/nginx", "-p", dir_, "-e", dir_ + "/error.log", "-c", dir_ + "/nginx.conf", "-g",
         "daemon off; pid " + dir_ + "/nginx.pid;"});
     ready_ = true;
-    for (int port : ports_) ready_ = ready_ && WaitForPort(port);
+    for (int port : ports_) ready_ = ready_ && peertest::WaitForPort(port, 5000);
     EXPECT_TRUE(ready_) << process_->Output() << tlstest::ReadText(dir_ + "/error.log");
   }
   ~Nginx() {
@@ -446,22 +447,6 @@ class Nginx {
            "  gzip on;\n  gzip_min_length 0;\n  gzip_types *;\n  root " + dir_ + "/www;\n" +
            Server(kPlain, "", "") + Server(kTls, "server", "") + Server(kRogue, "rogue", "") +
            Server(kWrongHost, "wronghost", "") + Server(kClientAuth, "server", clientAuth) + "}\n";
-  }
-
-  static bool WaitForPort(int port) {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (Clock::now() < deadline) {
-      const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(static_cast<uint16_t>(port));
-      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      const bool up = ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-      ::close(probe);
-      if (up) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
   }
 
   int ports_[kPortCount] = {};
