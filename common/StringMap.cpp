@@ -80,7 +80,7 @@ int StringMap::GetIndex(const char* name) const {
   if (selector.base.empty()) {
     // The common lookup, a plain name: most keys differ in their first letter.
     const unsigned char first = corvane::FoldAscii(static_cast<unsigned char>(selector.whole[0]));
-    for (size_t i = 0; i < keys_.size(); ++i) {
+    for (size_t i = 0; i < usedEnd_; ++i) {
       const char* key = keys_[i].get();
       if (key != nullptr && corvane::FoldAscii(static_cast<unsigned char>(*key)) == first &&
           corvane::EqualsNoCase(key, selector.whole))
@@ -89,7 +89,7 @@ int StringMap::GetIndex(const char* name) const {
     return kNone;
   }
   int baseMatches = 0;
-  for (size_t i = 0; i < keys_.size(); ++i) {
+  for (size_t i = 0; i < usedEnd_; ++i) {
     if (!keys_[i]) continue;
     const char* key = keys_[i].get();
     if (corvane::EqualsNoCase(key, selector.whole)) return static_cast<int>(i);
@@ -126,6 +126,7 @@ int StringMap::Add(const char* name, const char* value) {
   const unsigned slot = TakeFreeSlot();
   keys_[slot] = std::move(keyCopy);
   values_[slot] = std::move(valueCopy);
+  if (slot >= usedEnd_) usedEnd_ = slot + 1;
   return static_cast<int>(slot);
 }
 
@@ -226,6 +227,8 @@ void StringMap::Copy(const CObjMap& source) {
   }
   keys_.swap(keys);
   values_.swap(values);
+  usedEnd_ = keys_.size();
+  while (usedEnd_ > 0 && !keys_[usedEnd_ - 1]) --usedEnd_;
 }
 
 int StringMap::Add(const char* name, int value) {
@@ -241,6 +244,7 @@ int StringMap::Set(const char* name, int value) {
 }
 
 void StringMap::RemoveAll() {
+  usedEnd_ = 0;
   keys_.clear();
   keys_.shrink_to_fit();
   values_.clear();

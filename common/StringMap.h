@@ -99,4 +99,7 @@ class CORVANE_COMMON_API StringMap : public CObjMap {
   std::vector<std::unique_ptr<char[]>> keys_;
   std::vector<std::unique_ptr<char[]>> values_;
   unsigned growStep_;
+  // One past the highest slot that may be occupied: lookups stop there
+  // instead of walking the free slots at the end.
+  size_t usedEnd_ = 0;
 };
