@@ -13,6 +13,7 @@
 #include <cerrno>  // EINTR
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/SystemError.h"
 #include "sealvault/Debug.h"
@@ -48,6 +49,24 @@ bool FinishConnect(int fd, int timeoutMs) {
   return error == 0;
 }
 
+// Makes a stream socket for each resolved address in turn and hands it to
+// use, which prepares and connects or binds it. Returns the first socket use
+// accepts, or -1 with the last system error text in last_error.
+template <class Use>
+int FirstUsableSocket(const addrinfo* addresses, Use use, std::string& last_error) {
+  for (const addrinfo* at = addresses; at != nullptr; at = at->ai_next) {
+    int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+    if (fd < 0) {
+      last_error = LastErrorText();
+      continue;
+    }
+    if (use(fd, *at)) return fd;
+    last_error = LastErrorText();
+    ::close(fd);
+  }
+  return -1;
+}
+
 }  // namespace
 
 void TcpEndpoint::SetTimeouts(int fd, int timeoutMs) {
@@ -79,21 +98,17 @@ int TcpEndpoint::Connect(const char* host, int port, int timeoutMs, Debug& log) 
     return -1;
   }
   std::string last_error;
-  for (addrinfo* at = addresses.head; at != nullptr; at = at->ai_next) {
-    int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
-    if (fd < 0) {
-      last_error = LastErrorText();
-      continue;
-    }
-    SetTimeouts(fd, timeoutMs);
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    if (::connect(fd, at->ai_addr, at->ai_addrlen) == 0 ||
-        (platform::LastSystemError() == EINTR && FinishConnect(fd, timeoutMs)))
-      return fd;
-    last_error = LastErrorText();
-    Close(fd);
-  }
+  const int fd = FirstUsableSocket(
+      addresses.head,
+      [timeoutMs](int candidate, const addrinfo& at) {
+        SetTimeouts(candidate, timeoutMs);
+        const int on = 1;
+        setsockopt(candidate, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        return ::connect(candidate, at.ai_addr, at.ai_addrlen) == 0 ||
+               (platform::LastSystemError() == EINTR && FinishConnect(candidate, timeoutMs));
+      },
+      last_error);
+  if (fd >= 0) return fd;
   log.logerror(kTag, __LINE__, "SChannel::Connect - cannot connect to %s:%d: %s\n", host, port,
                last_error.c_str());
   return -1;
@@ -125,18 +140,15 @@ int TcpEndpoint::Listen(const char* host, int port, Debug& log) {
     return -1;
   }
   std::string last_error;
-  for (addrinfo* at = addresses.head; at != nullptr; at = at->ai_next) {
-    int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
-    if (fd < 0) {
-      last_error = LastErrorText();
-      continue;
-    }
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, at->ai_addr, at->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0) return fd;
-    last_error = LastErrorText();
-    Close(fd);
-  }
+  const int fd = FirstUsableSocket(
+      addresses.head,
+      [](int candidate, const addrinfo& at) {
+        const int on = 1;
+        setsockopt(candidate, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        return ::bind(candidate, at.ai_addr, at.ai_addrlen) == 0 && ::listen(candidate, SOMAXCONN) == 0;
+      },
+      last_error);
+  if (fd >= 0) return fd;
   log.logerror(kTag, __LINE__, "SChannel::Listen - cannot listen on %s:%d: %s\n", any ? "*" : host,
                port, last_error.c_str());
   return -1;
